@@ -1,0 +1,125 @@
+#include "zarquel.h"
+
+#include <cpuid.h>
+#include <new>
+#include <objbase.h>
+
+// Rights of the main thread's real handle (THREAD_ALL_ACCESS of the
+// pre-Vista headers, which is what the engine always asked for).
+static const DWORD ZQ_MAIN_THREAD_ACCESS = 0x1F03FF;
+
+int CZarquel::TestFailCreation = -1;
+
+// Creates the service at `position` of the creation order.
+template <class T> static T* CZS_Create(int position)
+{
+    if (position == CZarquel::TestFailCreation)
+        return nullptr;
+    return new (std::nothrow) T;
+}
+
+CZarquel::CZarquel()
+{
+    Debug = nullptr;    // the critical-error path reads it before step 4
+    CZS_InitSystem();
+    CZS_DetectSystemFeatures();
+
+    Mem = nullptr; Xfs = nullptr; Vti = nullptr; Mth = nullptr; H3d = nullptr;
+    Vgs = nullptr; Gfx = nullptr; Fsf = nullptr; O3d = nullptr; Kbd = nullptr;
+    Mse = nullptr; W3d = nullptr; Spr = nullptr; Snd = nullptr; Octree = nullptr;
+    OctreeAABB = nullptr; Debug = nullptr; Caps = nullptr; Threads = nullptr;
+    Parts = nullptr; Fnt = nullptr;
+
+    // Creation order; the position numbers are fixed by it.
+    Debug = CZS_Create<CZDebug>(0);
+    if (!Debug)
+        CZS_CriticalError();
+    Mem = CZS_Create<CZMem>(1);
+    //  2 CZXfs
+    Vti = CZS_Create<CZVti>(3);
+    //  4 CZMth
+    //  5 CZCaps
+    //  6 CZH3d
+    //  7 CZGfx
+    //  8 CZO3d
+    Kbd = CZS_Create<CZKbd>(9);
+    Mse = CZS_Create<CZMse>(10);
+    // 11 CZFsf
+    // 12 CZW3d
+    // 13 CZSpr
+    // 14 CZSnd
+    // 15 CZVgs
+    // 16 CZOctree
+    Threads = CZS_Create<CZThreads>(17);
+    // 18 CZOctreeAABB
+    // 19 CZParts
+    // 20 CZFnt
+
+    if (!Mem || !Vti || !Kbd || !Mse || !Threads)
+        CZS_CriticalError();
+
+    Threads->Debug = Debug;
+    Threads->InsertMainThread(MainThread, MainThreadId);
+
+    // Links, in this order. CZKbd and CZMse get none: the window procedure
+    // feeds them.
+    Mem->Debug = Debug;
+    Mem->Threads = Threads;
+    Vti->Debug = Debug;
+}
+
+CZarquel::~CZarquel()
+{
+    delete Mse;
+    delete Kbd;
+    delete Vti;
+    delete Mem;
+    delete Debug;
+    // Last: the memory watchdog of the debug build may still use it until
+    // the heap is gone.
+    delete Threads;
+    CZS_DeinitSystem();
+}
+
+unsigned long CZarquel::StillAlive()
+{
+    return 1;
+}
+
+void CZarquel::DumpState() {}
+
+void CZarquel::CZS_InitSystem()
+{
+    CoInitialize(NULL);
+    HANDLE process = GetCurrentProcess();
+    MainThreadPseudo = GetCurrentThread();
+    MainThreadId = GetCurrentThreadId();
+    MainThread = NULL;
+    BOOL ok = DuplicateHandle(process, MainThreadPseudo, process, &MainThread,
+                              ZQ_MAIN_THREAD_ACCESS, FALSE, 0);
+    CloseHandle(process);
+    if (!ok)
+        CZS_CriticalError();
+}
+
+void CZarquel::CZS_DetectSystemFeatures()
+{
+    // Probed for completeness; nothing reads the result.
+    unsigned int a, b, c, d;
+    __get_cpuid(1, &a, &b, &c, &d);
+}
+
+void CZarquel::CZS_CriticalError()
+{
+    if (Debug)
+        Debug->ShowMessageAndExit("Critical Error Initializing Zarquel", "Zarquel V3.0");
+    ExitProcess(1);
+}
+
+void CZarquel::CZS_DeinitSystem()
+{
+    if (MainThread)
+        CloseHandle(MainThread);
+    MainThread = NULL;
+    CoUninitialize();
+}

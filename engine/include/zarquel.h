@@ -1,0 +1,79 @@
+// CZarquel: the engine object. Creating it creates and links one object of
+// every engine service; the application reaches them through its members.
+#ifndef ZARQUEL_ZARQUEL_H
+#define ZARQUEL_ZARQUEL_H
+
+#include <windows.h>
+
+#include "zapi.h"
+#include "zdebug.h"
+#include "zkbd.h"
+#include "zmem.h"
+#include "zmse.h"
+#include "zthreads.h"
+#include "zvti.h"
+
+class CZXfs;
+class CZMth;
+class CZH3d;
+class CZVgs;
+class CZGfx;
+class CZFsf;
+class CZO3d;
+class CZW3d;
+class CZSpr;
+class CZSnd;
+class CZOctree;
+class CZOctreeAABB;
+class CZCaps;
+class CZParts;
+class CZFnt;
+
+class ZQAPI CZarquel {
+public:
+    CZarquel();
+    ~CZarquel();
+
+    // 2 when the display found its device lost or reset during the last
+    // RenderScene, 1 otherwise; never 0.
+    unsigned long StillAlive();
+    void DumpState();
+
+    CZMem* Mem;
+    CZXfs* Xfs;
+    CZVti* Vti;
+    CZMth* Mth;
+    CZH3d* H3d;
+    CZVgs* Vgs;
+    CZGfx* Gfx;
+    CZFsf* Fsf;
+    CZO3d* O3d;
+    CZKbd* Kbd;
+    CZMse* Mse;
+    CZW3d* W3d;
+    CZSpr* Spr;
+    CZSnd* Snd;
+    CZOctree* Octree;
+    CZOctreeAABB* OctreeAABB;
+    CZDebug* Debug;
+    CZCaps* Caps;
+    CZThreads* Threads;
+    CZParts* Parts;
+    CZFnt* Fnt;
+
+    HANDLE MainThreadPseudo;   // GetCurrentThread() of the constructing thread
+    HANDLE MainThread;         // real handle duplicated from it; closed by the destructor
+    unsigned long MainThreadId;
+
+    // Test hook: when >= 0, the service at that position of the creation
+    // order (0 = CZDebug) is treated as if `new` had failed. -1 in normal use.
+    static int TestFailCreation;
+
+private:
+    void CZS_InitSystem();
+    void CZS_DetectSystemFeatures();
+    [[noreturn]] void CZS_CriticalError();
+    void CZS_DeinitSystem();
+};
+
+#endif

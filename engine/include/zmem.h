@@ -1,0 +1,96 @@
+// CZMem: the engine's heap. One arena, headerless blocks (the caller gives
+// the size back on free), an address-ordered list of free fragments, a top
+// mark, mark/release, MMX copy and fill, and the memory surveillance of the
+// debug build.
+#ifndef ZARQUEL_ZMEM_H
+#define ZARQUEL_ZMEM_H
+
+#include <cstdint>
+#include <windows.h>
+
+#include "zapi.h"
+
+class CZDebug;
+class CZThreads;
+
+// One record of the surveillance table. A block address of 0 marks a free
+// slot; the end-of-table record has all ones in size, block and guard.
+struct ZMEM_SURVEIL {
+    uint32_t Size;      // user size: registered length - 8
+    uint32_t Block;     // block address
+    uint32_t Guard;     // block + length - 8: the two guard words
+    uint32_t Site;      // allocation site (a code address)
+};
+static_assert(sizeof(ZMEM_SURVEIL) == 16, "surveillance record is four words");
+
+#define ZMEM_GUARD0 0xBEBECAFEu
+#define ZMEM_GUARD1 0xCACABACAu
+#define ZMEM_GUARD_BYTES 8
+#define ZMEM_END_OF_TABLE 0xFFFFFFFFu
+// Records of the debug build's surveillance table, which sits in front of the
+// arena; the one after the end-of-table record must exist too. A block beyond
+// the limit is refused loudly (fatal message), never written past the table.
+#define ZMEM_SURVEIL_RECORDS 65536
+// Period of the debug build's watchdog scan.
+#define ZMEM_SURVEIL_PERIOD_MS 20
+
+// Free fragment link word: bit 0 set means a size word follows.
+#define ZMEM_LINK_HAS_SIZE 1u
+
+class ZQAPI CZMem {
+public:
+    CZMem();
+    ~CZMem();
+
+    int InitHeap(unsigned long size);
+    int DoneHeap();
+    void* GetMem(unsigned long size);
+    void* FreeMem(void* pointer, unsigned long size);
+    void* Mark();
+    void* Release(void* pointer);
+    void ActiveMultiThread();
+
+    // Note the order: source first. No overlap handling.
+    static void MMXMemCopy(const void* source, void* destination, unsigned long length);
+    static void MMXMemFill(void* destination, unsigned char value, unsigned long length);
+
+    void MEM_SurveilMemory();   // body of the debug build's watchdog thread
+    void MemoryInfoDump();      // writes "zarquel-mem.txt"
+
+    // True when this build registers blocks with guard words (debug build).
+    static bool SurveillanceBuilt();
+
+    CZDebug* Debug;
+    CZThreads* Threads;
+    HANDLE HeapHandle;
+    uint32_t HeapSize;          // requested + 8; 0 = no heap yet
+    uint8_t* ArenaBase;
+    uint8_t* Top;               // first byte never handed out; ends the free list
+    uint8_t* ArenaEnd;
+    uintptr_t FreeList;         // behaves as the link word before the first fragment
+    uint32_t SurveilBytes;
+    uint32_t SurveilBlocks;
+    uint32_t SurveilRecords;    // index of the end-of-table record
+    DWORD OwnerThread;
+    HANDLE WatchStop;
+    HANDLE WatchDone;
+    CRITICAL_SECTION SurveilLock;
+    CRITICAL_SECTION HeapLock;
+    BOOL MultiThread;
+    ZMEM_SURVEIL* SurveilTable;
+
+    // Counters, cheap and always kept.
+    uint32_t GetMemCalls;
+    uint32_t GetMemFailed;      // arena exhausted (or a size too large)
+    uint32_t FreeMemRefused;    // bad pointer, size or overlap
+
+private:
+    void MEM_CheckCallingThread();
+    void MEM_InsertBlock(void* address, uint32_t length, void* site);
+    void MEM_FreeBlock(void* address);
+    void* MEM_Get(uint32_t size);
+    bool MEM_Free(uint8_t* pointer, uint32_t size);
+    static DWORD WINAPI MEM_Watchdog(void* self);
+};
+
+#endif

@@ -1,0 +1,78 @@
+#include "zarquel.h"
+#include "zqtest.h"
+
+TEST(Engine, CreatesLinksAndRegistersTheMainThread)
+{
+    CZarquel* z = new CZarquel;
+    ASSERT_NE(z->Debug, nullptr);
+    ASSERT_NE(z->Mem, nullptr);
+    ASSERT_NE(z->Vti, nullptr);
+    ASSERT_NE(z->Kbd, nullptr);
+    ASSERT_NE(z->Mse, nullptr);
+    ASSERT_NE(z->Threads, nullptr);
+    EXPECT_EQ(z->Mem->Debug, z->Debug);
+    EXPECT_EQ(z->Mem->Threads, z->Threads);
+    EXPECT_EQ(z->Vti->Debug, z->Debug);
+    EXPECT_EQ(z->Threads->Debug, z->Debug);
+
+    EXPECT_EQ(z->MainThreadId, GetCurrentThreadId());
+    EXPECT_EQ(z->MainThreadPseudo, GetCurrentThread());
+    // A real handle, not the pseudo-handle: it names this thread from anywhere.
+    EXPECT_NE(z->MainThread, GetCurrentThread());
+    EXPECT_EQ(GetThreadId(z->MainThread), GetCurrentThreadId());
+    const ZTHREADS_THREAD& main = z->Threads->Thread[0];
+    EXPECT_EQ(main.Handle, z->MainThread);
+    EXPECT_EQ(main.Id, GetCurrentThreadId());
+    EXPECT_EQ(main.Running, 1u);
+    EXPECT_EQ(main.Routine, nullptr);
+
+    EXPECT_EQ(z->StillAlive(), 1u);
+    z->DumpState();
+    delete z;
+}
+
+TEST(Engine, DestructionSkipsMissingServicesAndBalancesCom)
+{
+    CZarquel* z = new CZarquel;
+    CZKbd* kbd = z->Kbd;
+    z->Kbd = nullptr;
+    delete z;
+    delete kbd;
+    // CoUninitialize ran once per CoInitialize: a fresh initialisation on this
+    // thread is the first again.
+    EXPECT_EQ(CoInitialize(NULL), S_OK);
+    CoUninitialize();
+}
+
+ZQ_CHILD(fail_debug)
+{
+    CZarquel::TestFailCreation = 0;
+    new CZarquel;
+}
+
+ZQ_CHILD(fail_threads)
+{
+    CZarquel::TestFailCreation = 17;
+    new CZarquel;
+}
+
+TEST(Engine, MissingDebugEndsWithoutABox)
+{
+    ZQChild c = ZQ_RunChild("fail_debug");
+    EXPECT_FALSE(c.TimedOut);
+    EXPECT_EQ(c.ExitCode, 1u);
+    EXPECT_TRUE(c.Boxes.empty());
+}
+
+TEST(Engine, MissingServiceShowsCriticalError)
+{
+    ZQChild c = ZQ_RunChild("fail_threads");
+    EXPECT_FALSE(c.TimedOut);
+    EXPECT_EQ(c.ExitCode, 1u);
+    ASSERT_EQ(c.Boxes.size(), 1u);
+    EXPECT_EQ(c.Boxes[0].Text, "Critical Error Initializing Zarquel");
+    EXPECT_EQ(c.Boxes[0].Caption, "Zarquel V3.0");
+    EXPECT_TRUE(c.Boxes[0].Topmost);
+    EXPECT_TRUE(c.Boxes[0].Icon);
+    EXPECT_EQ(c.Boxes[0].Buttons, 1);
+}

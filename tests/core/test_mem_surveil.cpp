@@ -1,0 +1,1 @@
+#include "zqtest.h"
