@@ -256,7 +256,7 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
             next = MEM_FragmentNext(fragment);
             if (next != top && next < end)
                 return false;
-            if (next == end) {
+            if (next != top && next == end) {
                 end = next + MEM_FragmentLength(next);
                 next = MEM_FragmentNext(next);
             }

@@ -1,0 +1,66 @@
+// Reads the memory manager's free list straight from the arena.
+#ifndef ZMEM_WALK_H
+#define ZMEM_WALK_H
+
+#include <cstdint>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "zmem.h"
+
+struct MemFragment {
+    uintptr_t At;
+    uint32_t Length;
+    bool HasSize;   // bit 0 of its link word
+};
+
+// Walks the list from the head to top. Returns false (and stops) on a link
+// that leaves the arena or a list longer than the arena could hold.
+inline bool MemFragments(const CZMem& m, std::vector<MemFragment>* out)
+{
+    out->clear();
+    const uintptr_t base = (uintptr_t)m.ArenaBase, top = (uintptr_t)m.Top;
+    uintptr_t at = m.FreeList & ~(uintptr_t)1;
+    size_t limit = (top - base) / 4 + 1;
+    while (at != top) {
+        if (at < base || at >= top || (at & 3) || limit-- == 0)
+            return false;
+        const uintptr_t link = *(const uintptr_t*)at;
+        MemFragment f;
+        f.At = at;
+        f.HasSize = (link & 1) != 0;
+        f.Length = f.HasSize ? ((const uint32_t*)at)[1] : 4;
+        out->push_back(f);
+        at = link & ~(uintptr_t)1;
+    }
+    return true;
+}
+
+// The list's own invariants: ascending, never touching, none ending at top,
+// inside the arena, a size word exactly when longer than 4 bytes.
+inline ::testing::AssertionResult MemListIsSound(const CZMem& m)
+{
+    std::vector<MemFragment> f;
+    if (!MemFragments(m, &f))
+        return ::testing::AssertionFailure() << "free list leaves the arena or loops";
+    if (m.FreeList & 1)
+        return ::testing::AssertionFailure() << "bit 0 of the head changed";
+    const uintptr_t top = (uintptr_t)m.Top;
+    for (size_t i = 0; i < f.size(); i++) {
+        const MemFragment& a = f[i];
+        if (a.Length % 4 || a.Length < 4 || a.HasSize != (a.Length > 4))
+            return ::testing::AssertionFailure() << "fragment " << i << " has length " << a.Length
+                                                 << " with size flag " << a.HasSize;
+        if (a.At + a.Length >= top)
+            return ::testing::AssertionFailure() << "fragment " << i << " reaches top";
+        if (i + 1 < f.size() && a.At + a.Length >= f[i + 1].At)
+            return ::testing::AssertionFailure() << "fragments " << i << " and " << i + 1
+                                                 << " touch or are out of order";
+    }
+    if (top < (uintptr_t)m.ArenaBase || top > (uintptr_t)m.ArenaEnd)
+        return ::testing::AssertionFailure() << "top outside the arena";
+    return ::testing::AssertionSuccess();
+}
+
+#endif
