@@ -91,7 +91,8 @@ BOOL CALLBACK ZQ_TopLevel(HWND hwnd, LPARAM param)
     EnumChildWindows(hwnd, ZQ_Control, (LPARAM)&box);
     w->Seen->push_back(hwnd);
     w->Result->Boxes.push_back(box);
-    PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
+    HWND ok = GetDlgItem(hwnd, IDOK);
+    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)ok);
     return TRUE;
 }
 

@@ -1,0 +1,139 @@
+// Mixed allocate/free workload on the engine heap against the Win32 heap and
+// the C runtime, same operation sequence for all, in one run.
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "zarquel.h"
+
+namespace {
+
+struct Op {
+    uint32_t Slot;
+    uint32_t Size;   // 0 = free the slot
+};
+
+// A steady state around `slots` live blocks: mostly small sizes, a few large
+// ones, frees in random order.
+std::vector<Op> Workload(uint32_t slots, uint32_t count)
+{
+    std::vector<Op> ops;
+    ops.reserve(count);
+    std::vector<uint32_t> live(slots, 0);
+    uint32_t s = 12345;
+    auto rnd = [&]() { s = s * 1664525u + 1013904223u; return s >> 8; };
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t slot = rnd() % slots;
+        if (live[slot]) {
+            ops.push_back({slot, 0});
+            live[slot] = 0;
+        } else {
+            uint32_t size = rnd() % 16 == 0 ? 1024 + rnd() % 16384 : 8 + rnd() % 248;
+            ops.push_back({slot, size});
+            live[slot] = size;
+        }
+    }
+    for (uint32_t slot = 0; slot < slots; slot++)
+        if (live[slot])
+            ops.push_back({slot, 0});
+    return ops;
+}
+
+double Now()
+{
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return (double)c.QuadPart / (double)f.QuadPart;
+}
+
+template <class Alloc, class Free>
+double Run(const std::vector<Op>& ops, uint32_t slots, Alloc alloc, Free release)
+{
+    std::vector<void*> ptr(slots, nullptr);
+    std::vector<uint32_t> size(slots, 0);
+    const double t0 = Now();
+    for (const Op& op : ops) {
+        if (op.Size) {
+            void* p = alloc(op.Size);
+            if (p)
+                *(volatile uint8_t*)p = 1;   // touch it, as a caller would
+            ptr[op.Slot] = p;
+            size[op.Slot] = op.Size;
+        } else if (ptr[op.Slot]) {
+            release(ptr[op.Slot], size[op.Slot]);
+            ptr[op.Slot] = nullptr;
+        }
+    }
+    return (Now() - t0) * 1e9 / (double)ops.size();
+}
+
+// Load-time pattern: `slots` blocks allocated, then freed newest first, over
+// and over (what a level load and unload does).
+std::vector<Op> LoadUnload(uint32_t slots, uint32_t rounds)
+{
+    std::vector<Op> ops;
+    ops.reserve((size_t)slots * rounds * 2);
+    uint32_t s = 777;
+    for (uint32_t r = 0; r < rounds; r++) {
+        for (uint32_t i = 0; i < slots; i++) {
+            s = s * 1664525u + 1013904223u;
+            ops.push_back({i, 16 + (s >> 8) % 4096});
+        }
+        for (uint32_t i = slots; i-- > 0;)
+            ops.push_back({i, 0});
+    }
+    return ops;
+}
+
+} // namespace
+
+int main()
+{
+    CZarquel* engine = new CZarquel;
+    CZMem* mem = engine->Mem;
+    mem->InitHeap(256u << 20);
+
+    printf("bench_mem: mixed GetMem/FreeMem workload (ns per operation, lower is better)\n");
+    printf("%-12s %6s %8s %10s %10s %10s %10s %10s\n", "pattern", "live", "ops", "CZMem", "CZMem+lock", "HeapPriv",
+           "HeapProc", "malloc");
+    HANDLE priv = HeapCreate(HEAP_NO_SERIALIZE, 0, 0);
+    HANDLE proc = GetProcessHeap();
+    struct Case {
+        const char* Name;
+        uint32_t Slots;
+        std::vector<Op> Ops;
+    } cases[] = {
+        {"random", 256, Workload(256, 1000000)},
+        {"random", 1024, Workload(1024, 500000)},
+        {"random", 4096, Workload(4096, 200000)},
+        {"load/unload", 4096, LoadUnload(4096, 60)},
+    };
+    for (Case& c : cases) {
+        const std::vector<Op>& ops = c.Ops;
+        const uint32_t slots = c.Slots;
+        double zmem = Run(ops, slots, [&](uint32_t n) { return mem->GetMem(n); },
+                          [&](void* p, uint32_t n) { mem->FreeMem(p, n); });
+        double heapPriv = Run(ops, slots, [&](uint32_t n) { return HeapAlloc(priv, HEAP_NO_SERIALIZE, n); },
+                              [&](void* p, uint32_t) { HeapFree(priv, HEAP_NO_SERIALIZE, p); });
+        double heapProc = Run(ops, slots, [&](uint32_t n) { return HeapAlloc(proc, 0, n); },
+                              [&](void* p, uint32_t) { HeapFree(proc, 0, p); });
+        double crt = Run(ops, slots, [&](uint32_t n) { return malloc(n); }, [&](void* p, uint32_t) { free(p); });
+        // The same sequence once more with the heap lock switched on.
+        mem->ActiveMultiThread();
+        double zmemLocked = Run(ops, slots, [&](uint32_t n) { return mem->GetMem(n); },
+                                [&](void* p, uint32_t n) { mem->FreeMem(p, n); });
+        // Next case from an empty arena in single-thread mode.
+        mem->DoneHeap();
+        mem->HeapSize = 0;
+        mem->InitHeap(256u << 20);
+        printf("%-12s %6u %8zu %10.1f %10.1f %10.1f %10.1f %10.1f\n", c.Name, slots, ops.size(), zmem, zmemLocked,
+               heapPriv, heapProc, crt);
+        printf("    ratios, time / CZMem time: CZMem+lock %.2f, HeapAlloc private %.2f, HeapAlloc process %.2f, "
+               "malloc %.2f\n",
+               zmemLocked / zmem, heapPriv / zmem, heapProc / zmem, crt / zmem);
+    }
+    HeapDestroy(priv);
+    delete engine;
+    return 0;
+}
