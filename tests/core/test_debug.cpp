@@ -83,10 +83,5 @@ TEST(Debug, ShowMessageBlocksUntilClosedAndReturns)
 
 TEST(Debug, ShowMessageAndExitEndsWithCodeOne)
 {
-    ZQChild c = ZQ_RunChild("debug_exit");
-    EXPECT_EQ(c.ExitCode, 1u);
-    ASSERT_EQ(c.Boxes.size(), 1u);
-    EXPECT_EQ(c.Boxes[0].Text, "fatal text");
-    EXPECT_EQ(c.Boxes[0].Caption, "Zarquel ZTEST");
-    EXPECT_TRUE(c.Boxes[0].Topmost);
+    EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("debug_exit"), 1, "fatal text", "Zarquel ZTEST"));
 }

@@ -66,13 +66,5 @@ TEST(Engine, MissingDebugEndsWithoutABox)
 
 TEST(Engine, MissingServiceShowsCriticalError)
 {
-    ZQChild c = ZQ_RunChild("fail_threads");
-    EXPECT_FALSE(c.TimedOut);
-    EXPECT_EQ(c.ExitCode, 1u);
-    ASSERT_EQ(c.Boxes.size(), 1u);
-    EXPECT_EQ(c.Boxes[0].Text, "Critical Error Initializing Zarquel");
-    EXPECT_EQ(c.Boxes[0].Caption, "Zarquel V3.0");
-    EXPECT_TRUE(c.Boxes[0].Topmost);
-    EXPECT_TRUE(c.Boxes[0].Icon);
-    EXPECT_EQ(c.Boxes[0].Buttons, 1);
+    EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("fail_threads"), 1, "Critical Error Initializing Zarquel", "Zarquel V3.0"));
 }

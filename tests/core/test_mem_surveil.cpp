@@ -13,15 +13,6 @@ static bool InThisExecutable(uint32_t address)
     return address >= (uintptr_t)image && address < (uintptr_t)image + nt->OptionalHeader.SizeOfImage;
 }
 
-static std::string TextFile(const char* path)
-{
-    std::string s = ZQ_ReadFile(path), out;
-    for (char c : s)
-        if (c != '\r')
-            out += c;
-    return out;
-}
-
 TEST(Surveil, BlocksAreGuardedRegisteredAndDumped)
 {
     ASSERT_TRUE(CZMem::SurveillanceBuilt());
@@ -48,7 +39,7 @@ TEST(Surveil, BlocksAreGuardedRegisteredAndDumped)
     EXPECT_EQ(m.SurveilTable[2].Block, ZMEM_END_OF_TABLE);
 
     m.MemoryInfoDump();
-    std::string dump = TextFile("zarquel-mem.txt");
+    std::string dump = ZQ_ReadTextFile("zarquel-mem.txt");
     char line[160];
     snprintf(line, sizeof(line), "-Heap Size: %u\n-Allocated Blocks: 2 \n-Allocated Bytes: 32 \n"
              "-Memory Surveil Page Tables: 2\n\n-Allocated Blocks:\n"
@@ -75,7 +66,7 @@ TEST(Surveil, BlocksAreGuardedRegisteredAndDumped)
     EXPECT_EQ(m.SurveilTable[0].Block, (uint32_t)(uintptr_t)again);
     EXPECT_EQ(m.SurveilRecords, 1u);
     m.MemoryInfoDump();
-    EXPECT_EQ(TextFile("zarquel-mem.txt").find("Block: 0 Allocated at:") != std::string::npos, true);
+    EXPECT_EQ(ZQ_ReadTextFile("zarquel-mem.txt").find("Block: 0 Allocated at:") != std::string::npos, true);
 
     // A refused free unregisters nothing.
     m.FreeMem(again + 2, 100);
@@ -156,35 +147,20 @@ ZQ_CHILD(surveil_table_full)
 TEST(SurveilFatal, AnOverrunStopsEverythingAndExitsWithCodeTwo)
 {
     ZQChild c = ZQ_RunChild("surveil_overrun");
-    EXPECT_FALSE(c.TimedOut);
-    EXPECT_EQ(c.ExitCode, 2u);
-    ASSERT_EQ(c.Boxes.size(), 1u);
+    // Not system-modal, and the exit code is 2.
+    ASSERT_TRUE(ZQ_OneBox(c, 2, "Memory Overrun- Block: ", "Zarquel Memory Protection", true, false));
     EXPECT_TRUE(std::regex_match(c.Boxes[0].Text,
                                  std::regex("Memory Overrun- Block: 1 Address: [0-9a-f]+ Size: 16 Allocated at: [0-9a-f]+")))
         << c.Boxes[0].Text;
-    EXPECT_EQ(c.Boxes[0].Caption, "Zarquel Memory Protection");
-    EXPECT_FALSE(c.Boxes[0].Topmost) << "not system-modal";
-    EXPECT_TRUE(c.Boxes[0].Icon);
 }
 
 TEST(SurveilFatal, CorruptTableAndOtherRefusals)
 {
-    ZQChild c = ZQ_RunChild("surveil_corrupt_table");
-    EXPECT_EQ(c.ExitCode, 1u);
-    ASSERT_EQ(c.Boxes.size(), 1u);
-    EXPECT_EQ(c.Boxes[0].Text.find("Memory Surveil Error: Contact at "), 0u) << c.Boxes[0].Text;
-    EXPECT_EQ(c.Boxes[0].Caption, "Zarquel Memory Protection");
-    EXPECT_TRUE(c.Boxes[0].Topmost);
-
-    c = ZQ_RunChild("surveil_wrong_thread");
-    EXPECT_EQ(c.ExitCode, 1u);
-    ASSERT_EQ(c.Boxes.size(), 1u);
-    EXPECT_EQ(c.Boxes[0].Text, "The Heap can be used only for the thread that create it. Use Multithread call");
-    EXPECT_EQ(c.Boxes[0].Caption, "Zarquel ZMEM");
-
-    c = ZQ_RunChild("surveil_table_full");
-    EXPECT_EQ(c.ExitCode, 1u);
-    ASSERT_EQ(c.Boxes.size(), 1u);
-    EXPECT_EQ(c.Boxes[0].Text.find("Memory Surveil Table Full: Contact at "), 0u) << c.Boxes[0].Text;
-    EXPECT_EQ(c.Boxes[0].Caption, "Zarquel ZMEM");
+    EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("surveil_corrupt_table"), 1, "Memory Surveil Error: Contact at ",
+                          "Zarquel Memory Protection", true));
+    EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("surveil_wrong_thread"), 1,
+                          "The Heap can be used only for the thread that create it. Use Multithread call",
+                          "Zarquel ZMEM"));
+    EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("surveil_table_full"), 1, "Memory Surveil Table Full: Contact at ",
+                          "Zarquel ZMEM", true));
 }

@@ -38,6 +38,40 @@ std::string ZQ_ReadFile(const char* path)
     return out;
 }
 
+std::string ZQ_ReadTextFile(const char* path)
+{
+    std::string raw = ZQ_ReadFile(path), out;
+    out.reserve(raw.size());
+    for (size_t i = 0; i < raw.size(); i++)
+        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
+            out += raw[i];
+    return out;
+}
+
+::testing::AssertionResult ZQ_OneBox(const ZQChild& c, DWORD exitCode, const std::string& text,
+                                     const std::string& caption, bool prefix, bool systemModal)
+{
+    if (c.TimedOut)
+        return ::testing::AssertionFailure() << "the child did not end";
+    if (c.ExitCode != exitCode)
+        return ::testing::AssertionFailure() << "exit code " << c.ExitCode << ", expected " << exitCode;
+    if (c.Boxes.size() != 1)
+        return ::testing::AssertionFailure() << c.Boxes.size() << " boxes, expected one";
+    const ZQBox& b = c.Boxes[0];
+    const bool textOk = prefix ? (b.Text.size() > text.size() && b.Text.compare(0, text.size(), text) == 0)
+                               : b.Text == text;
+    if (!textOk)
+        return ::testing::AssertionFailure() << "text \"" << b.Text << "\", expected " << (prefix ? "more than " : "")
+                                             << "\"" << text << "\"";
+    if (b.Caption != caption)
+        return ::testing::AssertionFailure() << "caption \"" << b.Caption << "\", expected \"" << caption << "\"";
+    if (b.Topmost != systemModal)
+        return ::testing::AssertionFailure() << (systemModal ? "not system-modal" : "system-modal");
+    if (!b.Icon || b.Buttons != 1)
+        return ::testing::AssertionFailure() << "icon " << b.Icon << ", buttons " << b.Buttons;
+    return ::testing::AssertionSuccess();
+}
+
 namespace {
 
 struct Watch {

@@ -41,10 +41,19 @@ struct ZQChildRegistration {
     static ZQChildRegistration zq_child_reg_##name(#name, zq_child_##name);          \
     static void zq_child_##name()
 
+// The child ended with `exitCode` after exactly one box with `caption`
+// whose text is `text` (or, with `prefix`, starts with it and goes on).
+// System-modal boxes are topmost; every box of the engine has the error icon
+// and one button.
+::testing::AssertionResult ZQ_OneBox(const ZQChild& child, DWORD exitCode, const std::string& text,
+                                     const std::string& caption, bool prefix = false, bool systemModal = true);
+
 // Path of a file next to the test executable.
 std::string ZQ_ExeDir();
 
 // Whole contents of a file ("" if it cannot be read).
 std::string ZQ_ReadFile(const char* path);
+// The same for a text-mode file, its CR LF line ends read back as LF.
+std::string ZQ_ReadTextFile(const char* path);
 
 #endif
