@@ -90,6 +90,8 @@ CZMem::CZMem()
     MultiThread = FALSE;
     SurveilTable = nullptr;
     GetMemCalls = GetMemFailed = FreeMemRefused = 0;
+    FragmentBound = 0;
+    ListTail = &FreeList;
     // Always there, so that MemoryInfoDump works in every build.
     InitializeCriticalSection(&SurveilLock);
 }
@@ -121,6 +123,7 @@ int CZMem::InitHeap(unsigned long size)
     HeapSize = 0;
     ArenaBase = Top = ArenaEnd = nullptr;
     FreeList = 0;
+    FragmentBound = 0;
     SurveilBytes = SurveilBlocks = SurveilRecords = 0;
     SurveilTable = nullptr;
     MultiThread = FALSE;
@@ -140,6 +143,7 @@ int CZMem::InitHeap(unsigned long size)
     ArenaBase = block + tableBytes;
     Top = ArenaBase;
     FreeList = (uintptr_t)ArenaBase;
+    ListTail = &FreeList;
     HeapSize = (uint32_t)heapSize;
     ArenaEnd = ArenaBase + HeapSize;
 
@@ -180,6 +184,7 @@ int CZMem::DoneHeap()
     // HeapSize stays set: a second InitHeap on this manager is refused.
     ArenaBase = Top = ArenaEnd = nullptr;
     FreeList = 0;
+    FragmentBound = 0;
     SurveilTable = nullptr;
     SurveilBytes = SurveilBlocks = SurveilRecords = 0;
     return 1;
@@ -205,23 +210,39 @@ void* CZMem::MEM_Get(uint32_t size)
     const uintptr_t top = (uintptr_t)Top;
     MemWord* link = &FreeList;
     uintptr_t fragment = FreeList & ~(MemWord)ZMEM_LINK_HAS_SIZE;
+    // No fragment can be long enough: the walk would end at top anyway.
+    const bool walk = size <= FragmentBound;
+    if (!walk) {
+        link = ListTail;
+        fragment = top;
+    }
+    uint32_t longest = 0;
     while (fragment != top) {
         const uint32_t length = MEM_FragmentLength(fragment);
         const uintptr_t next = MEM_FragmentNext(fragment);
         if (length < size) {
+            if (length > longest)
+                longest = length;
             link = MEM_Word(fragment);
             fragment = next;
             continue;
         }
         if (length == size) {
             MEM_Relink(link, next);
+            if (next == top)
+                ListTail = link;
         } else {
             const uintptr_t rest = fragment + size;
             MEM_WriteFragment(rest, next, length - size);
             MEM_Relink(link, rest);
+            if (next == top)
+                ListTail = MEM_Word(rest);
         }
         return (void*)fragment;
     }
+    // Every fragment was seen and found too short: the bound becomes exact.
+    if (walk)
+        FragmentBound = longest;
     if (size > (uintptr_t)ArenaEnd - top)
         return nullptr;
     Top += size;
@@ -273,9 +294,15 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
     if (end == top) {
         Top = (uint8_t*)start;
         MEM_Relink(link, start);
+        ListTail = link;
     } else {
-        MEM_WriteFragment(start, next, (uint32_t)(end - start));
+        const uint32_t length = (uint32_t)(end - start);
+        MEM_WriteFragment(start, next, length);
         MEM_Relink(link, start);
+        if (next == top)
+            ListTail = MEM_Word(start);
+        if (length > FragmentBound)
+            FragmentBound = length;
     }
     return true;
 }
@@ -367,6 +394,8 @@ void* CZMem::Release(void* pointer)
         return nullptr;
     Top = (uint8_t*)pointer;
     FreeList = p;
+    FragmentBound = 0;
+    ListTail = &FreeList;
     return nullptr;
 }
 

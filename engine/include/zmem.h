@@ -1,7 +1,24 @@
 // CZMem: the engine's heap. One arena, headerless blocks (the caller gives
 // the size back on free), an address-ordered list of free fragments, a top
-// mark, mark/release, MMX copy and fill, and the memory surveillance of the
-// debug build.
+// mark, mark/release, MMX copy and fill.
+//
+// Memory surveillance is a build flavour, zarquel_surveil.dll (zmem.cpp
+// compiled with ZARQUEL_MEM_SURVEIL=1; everything else is the same objects):
+// - the surveillance table (ZMEM_SURVEIL_RECORDS records) sits in front of
+//   the arena in the same system heap block; the arena keeps its full size;
+// - GetMem reserves 8 guard bytes behind the rounded size (0xBEBECAFE,
+//   0xCACABACA) and registers the block with its caller's return address as
+//   the allocation site; FreeMem unregisters it under the same heap lock,
+//   so nobody can reuse the region before its record is gone;
+// - GetMem, FreeMem, Mark and Release check the calling thread until
+//   ActiveMultiThread;
+// - InitHeap starts the watchdog as a plain Win32 thread (the thread manager
+//   suspends and terminates every thread it knows when an overrun is found,
+//   so the watchdog must not be one of them); it scans every 20 ms and is
+//   stopped and waited for by DoneHeap;
+// - a table at its limit ends the program with a message instead of
+//   growing past it.
+// The standard build registers nothing; its dump lists no blocks.
 #ifndef ZARQUEL_ZMEM_H
 #define ZARQUEL_ZMEM_H
 
@@ -78,6 +95,14 @@ public:
     CRITICAL_SECTION HeapLock;
     BOOL MultiThread;
     ZMEM_SURVEIL* SurveilTable;
+
+    // At least the length of the longest free fragment (exact after a walk
+    // that found nothing): a request above it goes straight to top. Only
+    // saves walks; first-fit results are the same.
+    uint32_t FragmentBound;
+    // The link word that holds top (the head or the last fragment's), so a
+    // skipped walk can still append at top.
+    uintptr_t* ListTail;
 
     // Counters, cheap and always kept.
     uint32_t GetMemCalls;

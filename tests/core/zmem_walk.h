@@ -38,7 +38,8 @@ inline bool MemFragments(const CZMem& m, std::vector<MemFragment>* out)
 }
 
 // The list's own invariants: ascending, never touching, none ending at top,
-// inside the arena, a size word exactly when longer than 4 bytes.
+// inside the arena, a size word exactly when longer than 4 bytes; and the
+// allocator's shortcuts agree with it (tail, bound on fragment lengths).
 inline ::testing::AssertionResult MemListIsSound(const CZMem& m)
 {
     std::vector<MemFragment> f;
@@ -58,6 +59,13 @@ inline ::testing::AssertionResult MemListIsSound(const CZMem& m)
             return ::testing::AssertionFailure() << "fragments " << i << " and " << i + 1
                                                  << " touch or are out of order";
     }
+    const uintptr_t tail = f.empty() ? (uintptr_t)&m.FreeList : f.back().At;
+    if ((uintptr_t)m.ListTail != tail)
+        return ::testing::AssertionFailure() << "the tail is not the link word that holds top";
+    for (const MemFragment& a : f)
+        if (a.Length > m.FragmentBound)
+            return ::testing::AssertionFailure() << "a fragment of " << a.Length << " bytes is above the bound "
+                                                 << m.FragmentBound;
     if (top < (uintptr_t)m.ArenaBase || top > (uintptr_t)m.ArenaEnd)
         return ::testing::AssertionFailure() << "top outside the arena";
     return ::testing::AssertionSuccess();
