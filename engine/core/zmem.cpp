@@ -263,6 +263,12 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
 
     MemWord* link = &FreeList;
     uintptr_t fragment = FreeList & ~(MemWord)ZMEM_LINK_HAS_SIZE;
+    // Above the last fragment (not touching it): the walk would only end there.
+    const uintptr_t last = (uintptr_t)ListTail;
+    if (ListTail != &FreeList && last + MEM_FragmentLength(last) < start) {
+        link = ListTail;
+        fragment = top;
+    }
     while (fragment != top && fragment + MEM_FragmentLength(fragment) < start) {
         link = MEM_Word(fragment);
         fragment = MEM_FragmentNext(fragment);
