@@ -80,8 +80,8 @@ static int Pack(int argc, char** argv)
     std::string error = TmfWrite(out, inputs, field, &s);
     if (!error.empty())
         return Fail(error);
-    printf("tmfpack: %s: %" PRIu32 " files, %" PRIu64 " bytes of data, %" PRIu64 " bytes written\n", out.c_str(),
-           s.Files, s.DataBytes, s.ContainerBytes);
+    printf("tmfpack: %s: %" PRIu32 " file%s, %" PRIu64 " bytes of data, %" PRIu64 " bytes written\n", out.c_str(),
+           s.Files, s.Files == 1 ? "" : "s", s.DataBytes, s.ContainerBytes);
     return 0;
 }
 
@@ -102,8 +102,8 @@ static int List(const char* container)
     }
     char format[32];
     snprintf(format, sizeof(format), "format %" PRIu32, dir.Version);
-    printf("%s: %zu files, %" PRIu64 " bytes of data, %" PRIu64 " bytes, name field %u bytes, %s\n", container,
-           dir.Entries.size(), data, dir.FileBytes, dir.NameWidth + 1u, dir.Signed ? format : "no tmfpack signature");
+    printf("%s: %zu file%s, %" PRIu64 " bytes of data, %" PRIu64 " bytes, name field %u bytes, %s\n", container,
+           dir.Entries.size(), dir.Entries.size() == 1 ? "" : "s", data, dir.FileBytes, dir.NameWidth + 1u, dir.Signed ? format : "no tmfpack signature");
     if (outside)
         return Fail(std::to_string(outside) + " entries point outside the file");
     return 0;
