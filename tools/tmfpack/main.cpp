@@ -103,7 +103,8 @@ static int List(const char* container)
     char format[32];
     snprintf(format, sizeof(format), "format %" PRIu32, dir.Version);
     printf("%s: %zu file%s, %" PRIu64 " bytes of data, %" PRIu64 " bytes, name field %u bytes, %s\n", container,
-           dir.Entries.size(), dir.Entries.size() == 1 ? "" : "s", data, dir.FileBytes, dir.NameWidth + 1u, dir.Signed ? format : "no tmfpack signature");
+           dir.Entries.size(), dir.Entries.size() == 1 ? "" : "s", data, dir.FileBytes, dir.NameWidth + 1u,
+           dir.Signed ? format : "no tmfpack signature");
     if (outside)
         return Fail(std::to_string(outside) + " entries point outside the file");
     return 0;
