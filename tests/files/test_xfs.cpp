@@ -313,13 +313,7 @@ ZQ_CHILD(fail_fsf)
 
 static void ExpectFatal(const char* child, const std::string& text, const char* caption = "Zarquel ZXFS")
 {
-    ZQChild c = ZQ_RunChild(child);
-    EXPECT_FALSE(c.TimedOut) << child;
-    EXPECT_EQ(c.ExitCode, 1u) << child;
-    ASSERT_EQ(c.Boxes.size(), 1u) << child;
-    EXPECT_EQ(c.Boxes[0].Text, text) << child;
-    EXPECT_EQ(c.Boxes[0].Caption, caption) << child;
-    EXPECT_TRUE(c.Boxes[0].Topmost) << child;
+    EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild(child), 1, text, caption)) << child;
 }
 
 TEST(XfsFatal, MissingFilesAndDamagedContainersEndWithAMessage)
