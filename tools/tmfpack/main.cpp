@@ -12,6 +12,8 @@ static const char* USAGE =
     "         INPUT is a FOLDER (every file, named by its path with backslashes),\n"
     "         NAME=FILE, or -l LIST (lines NAME<TAB>FILE)\n"
     "         -w WIDTH: bytes of every name field, 2..256 (default: longest name + 1)\n"
+    "         entries follow the inputs' order, a folder's files sorted by name;\n"
+    "         the same inputs always give the same bytes\n"
     "       tmfpack list IN.tmf\n"
     "       tmfpack extract IN.tmf NAME [OUT|-]\n"
     "       tmfpack unpack IN.tmf FOLDER\n";
