@@ -11,6 +11,7 @@ pkgs=(
   cmake make g++ googletest
   wine wine32:i386 wine64 mingw-w64 g++-mingw-w64-i686
   xvfb xauth x11-utils
+  imagemagick
   libgl1-mesa-dri:i386 libgl1:i386 libglx-mesa0:i386
 )
 

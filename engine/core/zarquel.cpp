@@ -35,7 +35,7 @@ CZarquel::CZarquel()
     if (!Debug)
         CZS_CriticalError();
     Mem = CZS_Create<CZMem>(1);
-    //  2 CZXfs
+    Xfs = CZS_Create<CZXfs>(2);
     Vti = CZS_Create<CZVti>(3);
     //  4 CZMth
     //  5 CZCaps
@@ -44,7 +44,7 @@ CZarquel::CZarquel()
     //  8 CZO3d
     Kbd = CZS_Create<CZKbd>(9);
     Mse = CZS_Create<CZMse>(10);
-    // 11 CZFsf
+    Fsf = CZS_Create<CZFsf>(11);
     // 12 CZW3d
     // 13 CZSpr
     // 14 CZSnd
@@ -55,7 +55,7 @@ CZarquel::CZarquel()
     // 19 CZParts
     // 20 CZFnt
 
-    if (!Mem || !Vti || !Kbd || !Mse || !Threads)
+    if (!Mem || !Xfs || !Vti || !Kbd || !Mse || !Fsf || !Threads)
         CZS_CriticalError();
 
     Threads->Debug = Debug;
@@ -63,16 +63,22 @@ CZarquel::CZarquel()
 
     // Links, in this order. CZKbd and CZMse get none: the window procedure
     // feeds them.
+    Xfs->Debug = Debug;
     Mem->Debug = Debug;
     Mem->Threads = Threads;
     Vti->Debug = Debug;
+    Fsf->Debug = Debug;
+    Fsf->Mem = Mem;
+    Fsf->Xfs = Xfs;
 }
 
 CZarquel::~CZarquel()
 {
+    delete Fsf;
     delete Mse;
     delete Kbd;
     delete Vti;
+    delete Xfs;
     delete Mem;
     delete Debug;
     // Last: the memory watchdog of the debug build may still use it until

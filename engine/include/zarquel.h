@@ -7,11 +7,13 @@
 
 #include "zapi.h"
 #include "zdebug.h"
+#include "zfsf.h"
 #include "zkbd.h"
 #include "zmem.h"
 #include "zmse.h"
 #include "zthreads.h"
 #include "zvti.h"
+#include "zxfs.h"
 
 class CZXfs;
 class CZMth;

@@ -1,0 +1,4 @@
+list(APPEND ZQ_ENGINE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/zfsf.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zxfs.cpp
+)
