@@ -37,7 +37,7 @@ CZarquel::CZarquel()
     Mem = CZS_Create<CZMem>(1);
     //  2 CZXfs
     Vti = CZS_Create<CZVti>(3);
-    //  4 CZMth
+    Mth = CZS_Create<CZMth>(4);
     //  5 CZCaps
     //  6 CZH3d
     //  7 CZGfx
@@ -55,7 +55,7 @@ CZarquel::CZarquel()
     // 19 CZParts
     // 20 CZFnt
 
-    if (!Mem || !Vti || !Kbd || !Mse || !Threads)
+    if (!Mem || !Vti || !Mth || !Kbd || !Mse || !Threads)
         CZS_CriticalError();
 
     Threads->Debug = Debug;
@@ -66,12 +66,14 @@ CZarquel::CZarquel()
     Mem->Debug = Debug;
     Mem->Threads = Threads;
     Vti->Debug = Debug;
+    Mth->Debug = Debug;
 }
 
 CZarquel::~CZarquel()
 {
     delete Mse;
     delete Kbd;
+    delete Mth;
     delete Vti;
     delete Mem;
     delete Debug;
