@@ -515,12 +515,7 @@ bool CZMth::Internal_InsidePolygon(const Vector3* q, const Vector3* v0, const Ve
 double CZMth::Internal_AngleBetweenVectors(const Vector3* u, const Vector3* v)
 {
     const float cosine = MTH_Dot(u, v) / (Vector3Module(u) * Vector3Module(v));
-    // Rounding past +-1 is the angle 0 or pi, not "no angle"; a zero-length
-    // vector (NaN) has none and counts 0.
-    if (cosine >= 1.0f)
-        return 0.0;
-    if (cosine <= -1.0f)
-        return MTH_PI;
+    // A zero-length vector, or rounding past +-1, counts as no angle.
     const double angle = acos((double)cosine);
     return std::isnan(angle) ? 0.0 : angle;
 }

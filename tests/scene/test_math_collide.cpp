@@ -87,6 +87,12 @@ TEST_F(MathCollide, SegmentEdgeCases)
     // A degenerate triangle has no face to hit.
     const TestPoly sliver = MakePoly({0, 0, 0}, {1, 1, 1}, {2, 2, 2});
     EXPECT_FALSE(m->TestLineToTriangle(AsPoly(sliver), AsLine(MakeLine({1, 1, -5}, {1, 1, 5}))));
+    // A sliver so thin that its barycentric denominator rounds to 0 while its
+    // normal does not: crossing the plane beyond its tip, or before its base,
+    // is still a miss.
+    const TestPoly thin = MakePoly({0, 0, 0}, {1, 0, 0}, {1, ldexpf(1, -40), 0});
+    EXPECT_FALSE(m->TestLineToTriangle(AsPoly(thin), AsLine(MakeLine({2, 0, 1}, {2, 0, -1}))));
+    EXPECT_FALSE(m->TestLineToTriangle(AsPoly(thin), AsLine(MakeLine({-1, 0, 1}, {-1, 0, -1}))));
 }
 
 TEST_F(MathCollide, SphereEdgeCases)
