@@ -37,7 +37,7 @@ CZarquel::CZarquel()
     Mem = CZS_Create<CZMem>(1);
     Xfs = CZS_Create<CZXfs>(2);
     Vti = CZS_Create<CZVti>(3);
-    //  4 CZMth
+    Mth = CZS_Create<CZMth>(4);
     //  5 CZCaps
     //  6 CZH3d
     //  7 CZGfx
@@ -55,7 +55,7 @@ CZarquel::CZarquel()
     // 19 CZParts
     // 20 CZFnt
 
-    if (!Mem || !Xfs || !Vti || !Kbd || !Mse || !Fsf || !Threads)
+    if (!Mem || !Xfs || !Vti || !Mth || !Kbd || !Mse || !Fsf || !Threads)
         CZS_CriticalError();
 
     Threads->Debug = Debug;
@@ -67,6 +67,7 @@ CZarquel::CZarquel()
     Mem->Debug = Debug;
     Mem->Threads = Threads;
     Vti->Debug = Debug;
+    Mth->Debug = Debug;
     Fsf->Debug = Debug;
     Fsf->Mem = Mem;
     Fsf->Xfs = Xfs;
@@ -77,6 +78,7 @@ CZarquel::~CZarquel()
     delete Fsf;
     delete Mse;
     delete Kbd;
+    delete Mth;
     delete Vti;
     delete Xfs;
     delete Mem;

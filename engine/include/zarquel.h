@@ -11,6 +11,7 @@
 #include "zkbd.h"
 #include "zmem.h"
 #include "zmse.h"
+#include "zmth.h"
 #include "zthreads.h"
 #include "zvti.h"
 #include "zxfs.h"

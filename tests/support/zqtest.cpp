@@ -77,8 +77,13 @@ namespace {
 struct Watch {
     DWORD Pid;
     std::vector<HWND>* Seen;
+    std::map<HWND, int>* Polls;   // boxes seen but not yet filled in
     ZQChild* Result;
 };
+
+// A box is read once it shows its text and button; one that never does is
+// taken as it is after this many polls.
+const int ZQ_FILL_POLLS = 25;
 
 BOOL CALLBACK ZQ_Control(HWND control, LPARAM param)
 {
@@ -123,6 +128,8 @@ BOOL CALLBACK ZQ_TopLevel(HWND hwnd, LPARAM param)
     box.Caption = caption;
     box.Topmost = (GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
     EnumChildWindows(hwnd, ZQ_Control, (LPARAM)&box);
+    if ((box.Text.empty() || box.Buttons == 0) && ++(*w->Polls)[hwnd] < ZQ_FILL_POLLS)
+        return TRUE;
     w->Seen->push_back(hwnd);
     w->Result->Boxes.push_back(box);
     HWND ok = GetDlgItem(hwnd, IDOK);
@@ -150,7 +157,8 @@ ZQChild ZQ_RunChild(const char* scenario, DWORD timeoutMs)
         return result;
     }
     std::vector<HWND> seen;
-    Watch watch = {pi.dwProcessId, &seen, &result};
+    std::map<HWND, int> polls;
+    Watch watch = {pi.dwProcessId, &seen, &polls, &result};
     const DWORD start = GetTickCount();
     for (;;) {
         DWORD r = WaitForSingleObject(pi.hProcess, 20);

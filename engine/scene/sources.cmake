@@ -1,0 +1,3 @@
+list(APPEND ZQ_ENGINE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/zmth.cpp
+)
