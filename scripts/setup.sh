@@ -12,6 +12,7 @@ pkgs=(
   wine wine32:i386 wine64 mingw-w64 g++-mingw-w64-i686
   xvfb xauth x11-utils
   libgl1-mesa-dri:i386 libgl1:i386 libglx-mesa0:i386
+  clang libclang-rt-14-dev openmpt123
 )
 
 need_arch=0
