@@ -77,8 +77,17 @@ void Player::Arpeggio(Channel& c) {
   int phase = song->modFormat ? tick % 3 : (speed - tick) % 3;
   int semis = phase == 0 ? 0 : phase == 1 ? (p >> 4) : (p & 15);
   if (semis == 0) { c.outPeriod = c.period; return; }
-  if (song->linearFreq) c.outPeriod = c.period - semis * 64;
-  else c.outPeriod = int(std::lround(c.period * std::exp2(-semis / 12.0)));
+  if (song->linearFreq) {
+    c.outPeriod = c.period - semis * 64;
+  } else {
+    // Table steps from the first note at or above the current pitch.
+    int lo = 0, hi = 131;
+    while (lo < hi) {
+      int mid = (lo + hi) / 2;
+      if (NoteToPeriod(mid, c.finetune) <= c.period) hi = mid; else lo = mid + 1;
+    }
+    c.outPeriod = NoteToPeriod(std::min(lo + semis, 131), c.finetune);
+  }
 }
 
 void Player::MultiRetrig(Channel& c) {
@@ -194,6 +203,7 @@ void Player::EffectTick0(Channel& c) {
     case kFxMultiRetrig:
       if (x) c.retrigVol = uint8_t(x);
       if (y) c.retrigSpeed = uint8_t(y);
+      MultiRetrig(c);  // the row's first tick counts too
       break;
     case kFxTremor: if (p) c.tremor = p; break;
     case kFxExtraFine:

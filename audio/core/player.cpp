@@ -17,9 +17,22 @@ double Player::PeriodToFrequency(int period) const {
 }
 
 int Player::NoteToPeriod(int realNote, int finetune) const {
-  if (song->linearFreq) return 7680 - realNote * 64 - finetune / 2;
-  double p = 1712.0 * std::exp2((48 - realNote) / 12.0 - finetune / 1536.0);
-  return int(std::lround(p));
+  // FT2's tables have 16 finetune steps per semitone.
+  const int ft = (finetune >> 3) * 8;
+  if (song->linearFreq) return 7680 - realNote * 64 - ft / 2;
+  // Amiga periods come from ProTracker's octave (C-1 = 856) times four,
+  // doubled or halved per octave, so they round as the hardware table does;
+  // finetune moves linearly in period towards the neighbouring note.
+  static const int kOctave[12] = {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453};
+  auto at = [](int n) {
+    n = std::clamp(n, 0, 131);
+    const int oct = n / 12;
+    const int base = kOctave[n % 12] * 4;
+    return oct <= 3 ? double(base << (3 - oct)) : double(base >> (oct - 3));
+  };
+  const double p = at(realNote);
+  const double q = ft >= 0 ? at(realNote + 1) : at(realNote - 1);
+  return int(std::lround(p + (q - p) * std::abs(ft) / 128.0));
 }
 
 void Player::SetBpm(int b) {
@@ -173,10 +186,12 @@ void Player::ProcessCell(Channel& c, bool delayed) {
     c.instrument = cell.instrument;
     c.ins = cell.instrument <= song->instrumentCount ? &song->instruments[cell.instrument - 1u] : nullptr;
   }
+  bool triggered = false;
   if (cell.note == kNoteOff) {
     KeyOff(c);
   } else if (cell.note) {
-    if (tonePorta && c.smp && c.voice.active) {
+    triggered = !(tonePorta && c.smp && c.voice.active);
+    if (!triggered) {
       int rn = std::clamp(cell.note - 1 + c.smp->relativeNote, 0, 118);
       c.targetPeriod = NoteToPeriod(rn, c.finetune);
       c.note = cell.note;
@@ -189,6 +204,13 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   c.outVolume = c.volume;
   c.outPan = c.panning;
   c.outPeriod = c.period;
+  // A vibrato going on over the row is heard on the row's first tick too,
+  // at its current position (it moves on the other ticks only).
+  if (!triggered && (cell.effect == 4 || cell.effect == 6 || (cell.volume >> 4) == 0xB)) {
+    uint8_t pos = c.vibPos;
+    Vibrato(c);
+    c.vibPos = pos;
+  }
   VolumeColumnTick0(c);
   EffectTick0(c);
   (void)delayed;
@@ -283,13 +305,14 @@ void EnvelopeTick(const Envelope& e, EnvState& s, bool keyOn, int idle) {
   if (s.tick > e.p[e.points - 1].x) s.tick = e.p[e.points - 1].x;
 }
 
-// Auto-vibrato waveforms, -64..64 over a 256-step cycle.
+// Auto-vibrato waveforms, -64..64 over a 256-step cycle; the sine starts
+// downward (the period falls, the pitch rises... as FT2's table does).
 int AutoVibWave(int type, int pos) {
   switch (type) {
     case 1: return pos > 127 ? 64 : -64;
     case 2: return (((pos >> 1) + 64) & 127) - 64;
     case 3: return (((0 - (pos >> 1)) + 64) & 127) - 64;
-    default: return int(std::lround(std::sin(pos * (2.0 * 3.14159265358979323846 / 256.0)) * 64.0));
+    default: return -int(std::lround(std::sin(pos * (2.0 * 3.14159265358979323846 / 256.0)) * 64.0));
   }
 }
 
