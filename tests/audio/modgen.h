@@ -9,6 +9,8 @@
 
 namespace modgen {
 
+constexpr double kPi = 3.14159265358979323846;
+
 struct Cell { uint8_t note = 0, ins = 0, vol = 0, fx = 0, param = 0; };
 
 struct Env {
@@ -131,7 +133,7 @@ inline Smp Wave(int kind, int frames, int amp = 24000, bool bits16 = true) {
   s.pcm.resize(size_t(frames));
   for (int i = 0; i < frames; i++) {
     double ph = double(i) / frames;
-    double x = kind == 0 ? std::sin(2 * M_PI * ph) : kind == 1 ? (ph < 0.5 ? 1 : -1) : 2 * ph - 1;
+    double x = kind == 0 ? std::sin(2 * kPi * ph) : kind == 1 ? (ph < 0.5 ? 1 : -1) : 2 * ph - 1;
     s.pcm[size_t(i)] = int16_t(x * amp);
   }
   s.loopType = 1;
@@ -208,7 +210,7 @@ inline std::vector<int16_t> Tone(double hz, int rate, double seconds, int amp, i
   std::vector<int16_t> v;
   int n = int(rate * seconds);
   for (int i = 0; i < n; i++)
-    for (int c = 0; c < channels; c++) v.push_back(int16_t(amp * std::sin(2 * M_PI * hz * i / rate)));
+    for (int c = 0; c < channels; c++) v.push_back(int16_t(amp * std::sin(2 * kPi * hz * i / rate)));
   return v;
 }
 

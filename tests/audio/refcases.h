@@ -214,7 +214,7 @@ inline std::vector<Case> All() {
   {
     modgen::Mod m;
     modgen::Mod::S a;
-    for (int i = 0; i < 64; i++) a.pcm.push_back(int8_t(100 * std::sin(2 * M_PI * i / 32)));
+    for (int i = 0; i < 64; i++) a.pcm.push_back(int8_t(100 * std::sin(2 * modgen::kPi * i / 32)));
     a.loopStart = 0;
     a.loopLen = 64;
     modgen::Mod::S b = a;
