@@ -335,6 +335,7 @@ LoadError LoadMod(const uint8_t* data, size_t size, Song& song) {
 }
 
 LoadError LoadSong(const uint8_t* data, size_t size, Song& out) {
+  if (!data) return kLoadBadFormat;
   if (size != 0 && size < 17) return kLoadTruncated;
   if (std::memcmp(data, "Extended Module: ", 17) == 0) return LoadXm(data, size, out);
   return LoadMod(data, size, out);

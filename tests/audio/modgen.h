@@ -59,8 +59,8 @@ struct Xm {
 
   std::vector<uint8_t> Build() const {
     std::vector<uint8_t> v;
-    const char* id = "Extended Module: ";
-    v.insert(v.end(), id, id + 17);
+    v.reserve(4096);
+    for (char ch : std::string("Extended Module: ")) v.push_back(uint8_t(ch));
     for (int i = 0; i < 20; i++) v.push_back(i < 4 ? "test"[i] : ' ');
     v.push_back(0x1A);
     for (int i = 0; i < 20; i++) v.push_back(' ');
