@@ -179,7 +179,9 @@ void Player::EffectTick0(Channel& c) {
           for (int r = c.loopRow; r <= row; r++) visited[order][r >> 3] &= uint8_t(~(1u << (r & 7)));
           break;
         case 0x7: c.tremWave = uint8_t(y); break;
-        case 0x8: c.panning = c.outPan = y * 17; break;
+        case 0x8:  // coarse panning exists for MODs only; FT2 ignores it
+          if (song->modFormat) c.panning = c.outPan = y * 17;
+          break;
         case 0xA: if (y) c.fineVolUp = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume + c.fineVolUp); break;
         case 0xB: if (y) c.fineVolDown = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume - c.fineVolDown); break;
         case 0xC: if (y == 0) c.volume = c.outVolume = 0; break;

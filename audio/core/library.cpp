@@ -242,7 +242,8 @@ void Library::RenderBlock(int16_t* out, int frames) {
     MusicSlot& m = musics[i];
     if (m.used && m.playing && !m.paused) {
       m.player.Render(buf, frames);
-      if (m.player.ended) m.playing = false;
+      // An ended song plays on until its last notes have ramped out.
+      if (m.player.ended && !m.player.Sounding()) m.playing = false;
     }
   }
   for (auto& p : playbacks) {

@@ -105,8 +105,8 @@ void Voice::Mix(float* out, int frames, const MixOptions& opt) {
 void PanGains(int pan, float& l, float& r) {
   if (pan < 0) pan = 0;
   if (pan > 255) pan = 255;
-  l = pan <= 128 ? 1.0f : float(255 - pan) / 127.0f;
-  r = pan >= 128 ? 1.0f : float(pan) / 128.0f;
+  l = float(256 - pan) / 256.0f;
+  r = float(pan) / 256.0f;
 }
 
 uint32_t ToPcm16(const float* in, int16_t* out, int samples, float gain) {

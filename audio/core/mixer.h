@@ -43,8 +43,8 @@ public:
   void Mix(float* out, int frames, const MixOptions& opt);
 };
 
-// Balance law: centre keeps both sides at full gain, the far side falls
-// linearly to silence. pan 0..255 (128 centre).
+// Linear panning as the reference player does it for XM: the two sides sum
+// to 1 at any position, 0.5 each at the centre. pan 0..255 (128 centre).
 void PanGains(int pan, float& l, float& r);
 
 // Float mix to 16-bit with clipping; returns the number of clipped values.

@@ -64,7 +64,7 @@ void Player::Start(const Song* s, bool loop) {
     if (s->modFormat) ch[i].panning = ((i & 3) == 1 || (i & 3) == 2) ? 192 : 64;
   }
   // Louder per channel for few channels; the sum of many stays near full scale.
-  gain = 0.5f * std::sqrt(4.0f / float(std::max(4, s->channels)));
+  gain = std::sqrt(4.0f / float(std::max(4, s->channels)));
 }
 
 void Player::Render(float* out, int frames) {
@@ -89,6 +89,13 @@ void Player::Render(float* out, int frames) {
     out += 2 * n;
     frames -= n;
   }
+}
+
+bool Player::Sounding() const {
+  if (!song) return false;
+  for (int i = 0; i < song->channels; i++)
+    if (ch[i].voice.active || ch[i].fade.active) return true;
+  return false;
 }
 
 void Player::RunTick() {

@@ -61,7 +61,7 @@ public:
   bool loopSong = false;
   bool ended = false;            // reached the end (not looping)
   MixOptions mix;
-  float gain = 0.5f;             // per-channel gain before the master volume
+  float gain = 1.0f;             // per-channel gain before panning and the master volume
 
   int speed = 6, bpm = 125;
   int tick = 0;                  // 0..speed-1 within the row
@@ -81,8 +81,10 @@ public:
   void Start(const Song* s, bool loop);
   // Adds frames of stereo float output into out.
   void Render(float* out, int frames);
-  // Plays whole ticks until the row/order change; used by tests.
+  // Runs one tick of the song (rows, effects, envelopes, voice updates).
   void RunTick();
+  // True while any voice still sounds (after the end, until the fades end).
+  bool Sounding() const;
 
   // Frequency in Hz for a period under the song's table.
   double PeriodToFrequency(int period) const;

@@ -13,7 +13,8 @@
 namespace analysis {
 
 // Mono (L+R)/2 floats from a 16-bit PCM WAV file; empty when unreadable.
-inline std::vector<float> ReadWavMono(const std::string& path, int* rate = nullptr) {
+// With side set, (R-L)/2 instead.
+inline std::vector<float> ReadWavMono(const std::string& path, int* rate = nullptr, bool side = false) {
   std::vector<float> out;
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return out;
@@ -35,7 +36,8 @@ inline std::vector<float> ReadWavMono(const std::string& path, int* rate = nullp
       if (bits != 16) return out;
       for (size_t q = p + 8; q + 2 * size_t(ch) <= end; q += 2 * size_t(ch)) {
         float s = 0;
-        for (int c = 0; c < ch; c++) s += float(int16_t(d[q + 2 * c] | (d[q + 2 * c + 1] << 8)));
+        for (int c = 0; c < ch; c++)
+          s += float(int16_t(d[q + 2 * c] | (d[q + 2 * c + 1] << 8))) * (side && ch == 2 && c == 0 ? -1.0f : 1.0f);
         out.push_back(s / ch / 32768.0f);
       }
       return out;

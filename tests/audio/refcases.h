@@ -13,6 +13,7 @@ struct Case {
   std::vector<uint8_t> data;
   bool mod = false;
   bool pitchTrack = false;  // pitch moves inside notes: compare it over time
+  bool stereo = false;      // compare the side (R-L) envelope too
 };
 
 struct Seg {
@@ -208,6 +209,27 @@ inline std::vector<Case> All() {
         {49, 0, 0, 0, 0, 0, 0, 3},
     };
     out.push_back({"samples", Build(s, si, true).Build()});
+  }
+
+  // Panning: effect 8, panning slides (P and the volume column), the volume
+  // column's set-panning, a panning envelope and the sample's own panning.
+  {
+    Ins pe = modgen::OneSample(sine);
+    pe.pan.on = true;
+    pe.pan.pts = {{0, 0}, {12, 64}, {24, 32}};
+    modgen::Smp left = sine;
+    left.panning = 40;
+    std::vector<Ins> pi = {modgen::OneSample(sine), pe, modgen::OneSample(left)};
+    std::vector<Seg> s = {
+        {61, 8, 0x20, 0, 0},
+        {61, 8, 0xE0, 25, 0x08},
+        {61, 0, 0, 25, 0x30, 0xC8},
+        {61, 0, 0, 0, 0, 0xC0, 0xE3},
+        {61, 0, 0, 0, 0, 0xCF, 0xD4},
+        {61, 0, 0, 0, 0, 0, 0, 2},
+        {61, 0, 0, 0, 0, 0, 0, 3},
+    };
+    out.push_back({"panning", Build(s, pi, true, 12).Build(), false, false, true});
   }
 
   // A 4-channel MOD: notes, finetune, slides, arpeggio, vibrato, volume.

@@ -22,12 +22,14 @@ namespace {
 //  - note pitch 10-40 ms after the onset: worst 1.95 cents (Amiga finetune
 //    interpolation) -> 3 cents, well under the 6.25 cents of one finetune step;
 //  - pitch over time: worst 96% of 23 ms windows within 10 cents (the rest
-//    straddle an arpeggio or retrigger step) -> 93%.
+//    straddle an arpeggio or retrigger step) -> 93%;
+//  - left/right balance per 10 ms window: correlation 0.999 -> 0.98.
 constexpr double kMinEnvelopeCorrelation = 0.98;
 constexpr double kMaxOnsetMs = 2.0;
 constexpr double kMaxNoteCents = 3.0;
 constexpr double kMinTrackAgreement = 0.93;  // share of windows within kTrackCents
 constexpr double kTrackCents = 10.0;
+constexpr double kMinBalanceCorrelation = 0.98;
 
 bool HaveReference() { return std::system("command -v openmpt123 >/dev/null 2>&1") == 0; }
 
@@ -38,7 +40,8 @@ std::string TempDir() {
   return d;
 }
 
-std::vector<float> RenderOurs(const std::vector<uint8_t>& data) {
+// Mono (L+R)/2, or the side (R-L)/2.
+std::vector<float> RenderOurs(const std::vector<uint8_t>& data, bool side = false) {
   static zqa::Song song;
   static zqa::Player player;
   std::vector<float> mono;
@@ -50,12 +53,12 @@ std::vector<float> RenderOurs(const std::vector<uint8_t>& data) {
   while (!player.ended && mono.size() < size_t(120) * 44100) {
     std::fill(buf.begin(), buf.end(), 0.0f);
     player.Render(buf.data(), 1024);
-    for (int i = 0; i < 1024; i++) mono.push_back((buf[2 * i] + buf[2 * i + 1]) * 0.5f);
+    for (int i = 0; i < 1024; i++) mono.push_back((buf[2 * i + 1] + (side ? -buf[2 * i] : buf[2 * i])) * 0.5f);
   }
   return mono;
 }
 
-std::vector<float> RenderReference(const std::string& dir, const refcases::Case& c) {
+std::vector<float> RenderReference(const std::string& dir, const refcases::Case& c, bool side = false) {
   std::string path = dir + "/" + c.name + (c.mod ? ".mod" : ".xm");
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return {};
@@ -64,15 +67,33 @@ std::vector<float> RenderReference(const std::string& dir, const refcases::Case&
   std::string cmd = "openmpt123 --render --output-type wav --samplerate 44100 --no-float --filter 1 "
                     "--ramping 0 --dither 0 --force -q '" + path + "' >/dev/null 2>&1";
   if (std::system(cmd.c_str()) != 0) return {};
-  return analysis::ReadWavMono(path + ".wav");
+  return analysis::ReadWavMono(path + ".wav", nullptr, side);
 }
 
 // Normalises to the same peak so the level difference of the two mixers
 // does not count (the comparison is of shape, pitch and time).
-void Normalise(std::vector<float>& x) {
-  float m = 0;
-  for (float v : x) m = std::max(m, std::fabs(v));
-  if (m > 0) for (float& v : x) v /= m;
+float Normalise(std::vector<float>& x, float m = 0) {
+  if (m == 0)
+    for (float v : x) m = std::max(m, std::fabs(v));
+  if (m > 0)
+    for (float& v : x) v /= m;
+  return m;
+}
+
+// Balance per 10 ms window where the sound is loud enough: -1 left, +1 right.
+std::vector<double> Balance(const std::vector<float>& mid, const std::vector<float>& side) {
+  std::vector<double> b;
+  for (size_t w = 0; w + 441 <= std::min(mid.size(), side.size()); w += 441) {
+    double l = 0, r = 0;
+    for (size_t k = w; k < w + 441; k++) {
+      l += double(mid[k] - side[k]) * (mid[k] - side[k]);
+      r += double(mid[k] + side[k]) * (mid[k] + side[k]);
+    }
+    l = std::sqrt(l / 441);
+    r = std::sqrt(r / 441);
+    if (l + r > 0.05) b.push_back((r - l) / (r + l));
+  }
+  return b;
 }
 
 }  // namespace
@@ -87,11 +108,18 @@ TEST(Reference, MatchesIndependentPlayer) {
     std::vector<float> ref = RenderReference(dir, c);
     ASSERT_FALSE(ours.empty());
     ASSERT_FALSE(ref.empty());
-    Normalise(ours);
-    Normalise(ref);
+    const float peakOurs = Normalise(ours);
+    const float peakRef = Normalise(ref);
     const size_t n = std::min(ours.size(), ref.size());
     ours.resize(n);
     ref.resize(n);
+    double balanceCorr = 1.0;
+    if (c.stereo) {
+      std::vector<float> so = RenderOurs(c.data, true), sr = RenderReference(dir, c, true);
+      Normalise(so, peakOurs);
+      Normalise(sr, peakRef);
+      balanceCorr = analysis::Correlation(Balance(ours, so), Balance(ref, sr));
+    }
 
     double corr = analysis::Correlation(analysis::Envelope(ours, 441), analysis::Envelope(ref, 441));
 
@@ -118,13 +146,14 @@ TEST(Reference, MatchesIndependentPlayer) {
       }
       agreement = windows ? double(agree) / windows : 0;
     }
-    std::printf("[ reference ] %-14s corr %.4f onsets %zu/%zu worst %.2f ms  note pitch worst %.2f cents  track %.3f\n",
-                c.name.c_str(), corr, oo.size(), or_.size(), worstOnset, worstCents, agreement);
+    std::printf("[ reference ] %-14s corr %.4f onsets %zu/%zu worst %.2f ms  note pitch worst %.2f cents  track %.3f  balance %.3f\n",
+                c.name.c_str(), corr, oo.size(), or_.size(), worstOnset, worstCents, agreement, balanceCorr);
     EXPECT_EQ(oo.size(), or_.size());
     EXPECT_GE(corr, kMinEnvelopeCorrelation);
     EXPECT_LE(worstOnset, kMaxOnsetMs);
     EXPECT_LE(worstCents, kMaxNoteCents);
     EXPECT_GE(agreement, kMinTrackAgreement);
+    EXPECT_GE(balanceCorr, kMinBalanceCorrelation);
   }
   std::system(("rm -rf '" + dir + "'").c_str());
 }
