@@ -189,7 +189,9 @@ void Player::AdvancePosition() {
 void Player::ProcessCell(Channel& c, bool delayed) {
   const Cell& cell = c.cell;
   const bool tonePorta = cell.effect == 3 || cell.effect == 5 || (cell.volume >> 4) == 0xF;
-  if (cell.instrument) {
+  // Under tone portamento the sounding sample and instrument stay; a new
+  // instrument number only resets volume and envelopes (of the old one).
+  if (cell.instrument && !(tonePorta && c.smp)) {
     c.instrument = cell.instrument;
     c.ins = cell.instrument <= song->instrumentCount ? &song->instruments[cell.instrument - 1u] : nullptr;
   }
@@ -197,12 +199,15 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   if (cell.note == kNoteOff) {
     KeyOff(c);
   } else if (cell.note) {
-    triggered = !(tonePorta && c.smp && c.voice.active);
-    if (!triggered) {
-      int rn = std::clamp(cell.note - 1 + c.smp->relativeNote, 0, 118);
-      c.targetPeriod = NoteToPeriod(rn, c.finetune);
-      c.note = cell.note;
+    if (tonePorta) {
+      // Nothing starts: with no note sounding there is nothing to slide.
+      if (c.smp) {
+        int rn = std::clamp(cell.note - 1 + c.smp->relativeNote, 0, 118);
+        c.targetPeriod = NoteToPeriod(rn, c.finetune);
+        c.note = cell.note;
+      }
     } else {
+      triggered = true;
       TriggerNote(c, cell.note, false);
     }
   }

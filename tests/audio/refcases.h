@@ -104,6 +104,37 @@ inline std::vector<Case> All() {
     out.push_back({"toneporta", x.Build(), false, true});
   }
 
+  // Tone portamento rules: nothing starts from silence; a new instrument
+  // number keeps the sounding sample and instrument (envelope, auto-vibrato)
+  // and only resets volume and envelope.
+  {
+    Ins b = modgen::OneSample(saw8);
+    b.smp[0].relNote = 12;
+    b.smp[0].volume = 40;
+    Ins e = modgen::OneSample(sine);
+    e.vol.on = true;
+    e.vol.pts = {{0, 64}, {8, 40}, {30, 50}, {60, 10}};
+    e.vol.sustain = true;
+    e.vol.sus = 2;
+    e.vibDepth = 3;
+    e.vibRate = 12;
+    modgen::Xm x;
+    x.channels = 1;
+    x.ins = {ins[0], b, e};
+    x.AddPattern(40);
+    x.At(0, 0, 0) = {0, 0, 0, 3, 0x10};
+    x.At(0, 2, 0) = {49, 1, 0, 3, 0x10};
+    x.At(0, 6, 0) = {49, 1, 0, 0, 0};
+    x.At(0, 10, 0) = {56, 2, 0, 3, 0x10};
+    for (int r = 11; r < 16; r++) x.At(0, r, 0) = {0, 0, 0, 3, 0};
+    x.At(0, 16, 0) = {61, 0, 0x40, 3, 0x08};
+    x.At(0, 20, 0) = {49, 3, 0, 0, 0};
+    x.At(0, 24, 0) = {56, 3, 0x30, 3, 0x10};
+    x.At(0, 28, 0) = {0, 0, 0, 3, 0x10};
+    x.At(0, 32, 0) = {64, 1, 0, 3, 0x10};
+    out.push_back({"porta_rules", x.Build(), false, true});
+  }
+
   // Volume effects: slides, tremolo, set volume, volume column, tremor,
   // global volume, note cut, retrigger, multi-retrigger.
   std::vector<Seg> vol = {
