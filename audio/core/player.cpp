@@ -188,7 +188,10 @@ void Player::AdvancePosition() {
 
 void Player::ProcessCell(Channel& c, bool delayed) {
   const Cell& cell = c.cell;
-  const bool tonePorta = cell.effect == 3 || cell.effect == 5 || (cell.volume >> 4) == 0xF;
+  // In a MOD a portamento note on a silent channel simply plays (the
+  // reference player does so); in an XM it starts nothing.
+  const bool tonePorta = (cell.effect == 3 || cell.effect == 5 || (cell.volume >> 4) == 0xF) &&
+                         !(song->modFormat && !(c.smp && c.voice.active));
   // Under tone portamento the sounding sample and instrument stay; a new
   // instrument number only resets volume and envelopes (of the old one).
   if (cell.instrument && !(tonePorta && c.smp)) {
