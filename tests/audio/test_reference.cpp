@@ -149,7 +149,7 @@ TEST(Reference, MatchesIndependentPlayer) {
     std::printf("[ reference ] %-14s corr %.4f onsets %zu/%zu worst %.2f ms  note pitch worst %.2f cents  track %.3f  balance %.3f\n",
                 c.name.c_str(), corr, oo.size(), or_.size(), worstOnset, worstCents, agreement, balanceCorr);
     EXPECT_EQ(oo.size(), or_.size());
-    EXPECT_GE(corr, kMinEnvelopeCorrelation);
+    EXPECT_GE(corr, c.minCorrelation > 0 ? c.minCorrelation : kMinEnvelopeCorrelation);
     EXPECT_LE(worstOnset, kMaxOnsetMs);
     EXPECT_LE(worstCents, kMaxNoteCents);
     EXPECT_GE(agreement, kMinTrackAgreement);
