@@ -13,6 +13,7 @@ pkgs=(
   xvfb xauth x11-utils
   imagemagick
   libgl1-mesa-dri:i386 libgl1:i386 libglx-mesa0:i386
+  clang libclang-rt-14-dev openmpt123
 )
 
 need_arch=0

@@ -1,0 +1,262 @@
+// Pattern effects and volume-column commands of the replayer.
+#include <algorithm>
+#include <cmath>
+#include "player.h"
+
+namespace zqa {
+
+namespace {
+
+enum : uint8_t {
+  kFxGlobalVol = 16, kFxGlobalSlide = 17, kFxKeyOff = 20, kFxEnvPos = 21,
+  kFxPanSlide = 25, kFxMultiRetrig = 27, kFxTremor = 29, kFxExtraFine = 33,
+};
+
+const uint8_t kVibSine[32] = {0, 24, 49, 74, 97, 120, 141, 161, 180, 197, 212, 224, 235, 244, 250, 253,
+                              255, 253, 250, 244, 235, 224, 212, 197, 180, 161, 141, 120, 97, 74, 49, 24};
+
+// Waveform magnitude 0..255 and sign for a position of 0..255 (64 steps of 4).
+int WaveValue(uint8_t wave, uint8_t pos) {
+  int idx = (pos >> 2) & 31;
+  switch (wave & 3) {
+    case 1: { int v = idx * 8; return (pos & 0x80) ? 255 - v : v; }  // ramp down
+    case 2: return 255;
+    default: return kVibSine[idx];
+  }
+}
+
+int Clamp64(int v) { return std::clamp(v, 0, 64); }
+
+}  // namespace
+
+void Player::ClampPeriod(Channel& c) {
+  if (song->modFormat) c.period = std::clamp(c.period, 113 * 4, 856 * 4);
+  else c.period = std::clamp(c.period, 1, 31999);
+  c.outPeriod = c.period;
+}
+
+void Player::VolumeSlide(Channel& c, uint8_t param) {
+  if (param & 0xF0) c.volume = Clamp64(c.volume + (param >> 4));
+  else c.volume = Clamp64(c.volume - (param & 15));
+  c.outVolume = c.volume;
+}
+
+void Player::TonePorta(Channel& c) {
+  if (!c.smp || c.targetPeriod == 0 || c.period == 0) return;
+  if (c.period < c.targetPeriod) c.period = std::min(c.period + c.portaSpeed, c.targetPeriod);
+  else if (c.period > c.targetPeriod) c.period = std::max(c.period - c.portaSpeed, c.targetPeriod);
+  c.outPeriod = c.period;
+  if (c.glissando) {
+    // Heard in semitone steps while the period itself moves smoothly.
+    if (song->linearFreq) {
+      int base = 7680 - c.finetune / 2;
+      int semis = int(std::lround((base - c.period) / 64.0));
+      c.outPeriod = base - semis * 64;
+    } else {
+      double semis = std::round(12.0 * std::log2(1712.0 / c.period) - c.finetune / 128.0);
+      c.outPeriod = int(std::lround(1712.0 * std::exp2(-(semis + c.finetune / 128.0) / 12.0)));
+    }
+  }
+}
+
+void Player::Vibrato(Channel& c) {
+  int d = (WaveValue(c.vibWave, c.vibPos) * c.vibDepth) >> 5;
+  c.outPeriod = (c.vibPos & 0x80) ? c.period - d : c.period + d;
+  c.vibPos = uint8_t(c.vibPos + c.vibSpeed);
+}
+
+void Player::Tremolo(Channel& c) {
+  int d = (WaveValue(c.tremWave, c.tremPos) * c.tremDepth) >> 6;
+  c.outVolume = Clamp64((c.tremPos & 0x80) ? c.volume - d : c.volume + d);
+  c.tremPos = uint8_t(c.tremPos + c.tremSpeed);
+}
+
+void Player::Arpeggio(Channel& c) {
+  const uint8_t p = c.cell.param;
+  // FT2 counts its ticks down from the speed; ProTracker counts up.
+  int phase = song->modFormat ? tick % 3 : (speed - tick) % 3;
+  int semis = phase == 0 ? 0 : phase == 1 ? (p >> 4) : (p & 15);
+  if (semis == 0) { c.outPeriod = c.period; return; }
+  if (song->linearFreq) {
+    c.outPeriod = c.period - semis * 64;
+  } else {
+    // Table steps from the first note at or above the current pitch.
+    int lo = 0, hi = 131;
+    while (lo < hi) {
+      int mid = (lo + hi) / 2;
+      if (NoteToPeriod(mid, c.finetune) <= c.period) hi = mid; else lo = mid + 1;
+    }
+    c.outPeriod = NoteToPeriod(std::min(lo + semis, 131), c.finetune);
+  }
+}
+
+void Player::MultiRetrig(Channel& c) {
+  if (c.retrigSpeed == 0) return;
+  if (++c.retrigCount < c.retrigSpeed) return;
+  c.retrigCount = 0;
+  int v = c.volume;
+  switch (c.retrigVol) {
+    case 1: v -= 1; break;  case 2: v -= 2; break;  case 3: v -= 4; break;
+    case 4: v -= 8; break;  case 5: v -= 16; break; case 6: v = v * 2 / 3; break;
+    case 7: v /= 2; break;  case 9: v += 1; break;  case 10: v += 2; break;
+    case 11: v += 4; break; case 12: v += 8; break; case 13: v += 16; break;
+    case 14: v = v * 3 / 2; break; case 15: v *= 2; break;
+    default: break;
+  }
+  c.volume = c.outVolume = Clamp64(v);
+  Retrigger(c);
+}
+
+void Player::VolumeColumnTick0(Channel& c) {
+  const uint8_t v = c.cell.volume;
+  const int x = v & 15;
+  switch (v >> 4) {
+    case 1: case 2: case 3: case 4: c.volume = c.outVolume = v - 0x10; break;
+    case 5: if (v == 0x50) c.volume = c.outVolume = 64; break;
+    case 8: c.volume = c.outVolume = Clamp64(c.volume - x); break;
+    case 9: c.volume = c.outVolume = Clamp64(c.volume + x); break;
+    case 0xA: if (x) c.vibSpeed = uint8_t(x * 4); break;
+    case 0xB: if (x) c.vibDepth = uint8_t(x); break;
+    case 0xC: c.panning = c.outPan = x * 16; break;
+    case 0xF: if (x) c.portaSpeed = x * 64; break;
+    default: break;
+  }
+}
+
+void Player::VolumeColumnTick(Channel& c) {
+  const uint8_t v = c.cell.volume;
+  const int x = v & 15;
+  switch (v >> 4) {
+    case 6: c.volume = c.outVolume = Clamp64(c.volume - x); break;
+    case 7: c.volume = c.outVolume = Clamp64(c.volume + x); break;
+    case 0xB: Vibrato(c); break;
+    case 0xD: c.panning = c.outPan = std::max(0, c.panning - x); break;
+    case 0xE: c.panning = c.outPan = std::min(255, c.panning + x); break;
+    case 0xF: TonePorta(c); break;
+    default: break;
+  }
+}
+
+void Player::EffectTick0(Channel& c) {
+  const uint8_t e = c.cell.effect, p = c.cell.param;
+  const int x = p >> 4, y = p & 15;
+  if (e != kFxTremor) c.muted = false;
+  switch (e) {
+    case 0x1: if (p) c.portaUp = p; break;
+    case 0x2: if (p) c.portaDown = p; break;
+    case 0x3: if (p) c.portaSpeed = p * 4; break;
+    case 0x4: if (x) c.vibSpeed = uint8_t(x * 4); if (y) c.vibDepth = uint8_t(y); break;
+    case 0x5: case 0x6: case 0xA: if (p) c.volSlide = p; break;
+    case 0x7: if (x) c.tremSpeed = uint8_t(x * 4); if (y) c.tremDepth = uint8_t(y); break;
+    case 0x8: c.panning = c.outPan = p; break;
+    case 0xB:
+      // With a break in the same row the break's row is kept.
+      nextOrder = p;
+      if (nextRow < 0 || loopJump) nextRow = 0;
+      loopJump = false;
+      break;
+    case 0xC: c.volume = c.outVolume = Clamp64(p); break;
+    case 0xD: {
+      int r = x * 10 + y;
+      if (r > 63) r = 0;
+      if (nextOrder < 0) nextOrder = order + 1;
+      nextRow = r;
+      loopJump = false;
+      break;
+    }
+    case 0xE:
+      switch (x) {
+        case 0x1: if (y) c.finePortaUp = uint8_t(y); c.period -= c.finePortaUp * 4; ClampPeriod(c); break;
+        case 0x2: if (y) c.finePortaDown = uint8_t(y); c.period += c.finePortaDown * 4; ClampPeriod(c); break;
+        case 0x3: c.glissando = y != 0; break;
+        case 0x4: c.vibWave = uint8_t(y); break;
+        case 0x6:
+          if (y == 0) { c.loopRow = row; break; }
+          if (c.loopCount == 0) c.loopCount = y;
+          else if (--c.loopCount == 0) break;
+          if (nextOrder < 0) { nextRow = c.loopRow; loopJump = true; }
+          // A repeat clears the rows it replays from the end-of-song record.
+          for (int r = c.loopRow; r <= row; r++) visited[order][r >> 3] &= uint8_t(~(1u << (r & 7)));
+          break;
+        case 0x7: c.tremWave = uint8_t(y); break;
+        case 0x8:  // coarse panning exists for MODs only; FT2 ignores it
+          if (song->modFormat) c.panning = c.outPan = y * 17;
+          break;
+        case 0xA: if (y) c.fineVolUp = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume + c.fineVolUp); break;
+        case 0xB: if (y) c.fineVolDown = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume - c.fineVolDown); break;
+        case 0xC: if (y == 0) c.volume = c.outVolume = 0; break;
+        case 0xE: if (!inDelayRepeat && patternDelay == 0) patternDelay = y; break;
+        default: break;
+      }
+      break;
+    case 0xF:
+      if (p == 0) break;
+      if (p < 32) speed = p;
+      else SetBpm(p);
+      break;
+    case kFxGlobalVol: globalVolume = Clamp64(p); break;
+    case kFxGlobalSlide: if (p) c.globalSlide = p; break;
+    case kFxKeyOff: if (p == 0) KeyOff(c); break;
+    case kFxEnvPos:
+      c.volEnv.tick = p;
+      c.panEnv.tick = p;
+      break;
+    case kFxPanSlide: if (p) c.panSlide = p; break;
+    case kFxMultiRetrig:
+      if (x) c.retrigVol = uint8_t(x);
+      if (y) c.retrigSpeed = uint8_t(y);
+      MultiRetrig(c);  // the row's first tick counts too
+      break;
+    case kFxTremor: if (p) c.tremor = p; break;
+    case kFxExtraFine:
+      if (x == 1) { if (y) c.xfinePortaUp = uint8_t(y); c.period -= c.xfinePortaUp; ClampPeriod(c); }
+      else if (x == 2) { if (y) c.xfinePortaDown = uint8_t(y); c.period += c.xfinePortaDown; ClampPeriod(c); }
+      break;
+    default: break;
+  }
+}
+
+void Player::EffectTick(Channel& c) {
+  const uint8_t e = c.cell.effect, p = c.cell.param;
+  const int x = p >> 4, y = p & 15;
+  switch (e) {
+    case 0x0: if (p) Arpeggio(c); break;
+    case 0x1: c.period -= c.portaUp * 4; ClampPeriod(c); break;
+    case 0x2: c.period += c.portaDown * 4; ClampPeriod(c); break;
+    case 0x3: TonePorta(c); break;
+    case 0x4: Vibrato(c); break;
+    case 0x5: TonePorta(c); VolumeSlide(c, c.volSlide); break;
+    case 0x6: Vibrato(c); VolumeSlide(c, c.volSlide); break;
+    case 0x7: Tremolo(c); break;
+    case 0xA: VolumeSlide(c, c.volSlide); break;
+    case 0xE:
+      switch (x) {
+        case 0x9: if (y && tick % y == 0) Retrigger(c); break;
+        case 0xC: if (tick == y) c.volume = c.outVolume = 0; break;
+        default: break;
+      }
+      break;
+    case kFxGlobalSlide:
+      if (c.globalSlide & 0xF0) globalVolume = Clamp64(globalVolume + (c.globalSlide >> 4));
+      else globalVolume = Clamp64(globalVolume - (c.globalSlide & 15));
+      break;
+    case kFxKeyOff: if (tick == p) KeyOff(c); break;
+    case kFxPanSlide:
+      if (c.panSlide & 0xF0) c.panning = std::min(255, c.panning + (c.panSlide >> 4));
+      else c.panning = std::max(0, c.panning - (c.panSlide & 15));
+      c.outPan = c.panning;
+      break;
+    case kFxMultiRetrig: MultiRetrig(c); break;
+    case kFxTremor: {
+      int on = (c.tremor >> 4) + 1, off = (c.tremor & 15) + 1;
+      c.muted = (c.tremorPos % (on + off)) >= on;
+      c.tremorPos = uint8_t((c.tremorPos + 1) % (on + off));
+      break;
+    }
+    default: break;
+  }
+  // The tremor state lasts only while the effect does.
+  if (e != kFxTremor) c.muted = false;
+}
+
+}  // namespace zqa

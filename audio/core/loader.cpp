@@ -1,0 +1,344 @@
+// XM and 4-channel MOD loaders. Every field is range-checked before use and
+// every read goes through the bounded Reader.
+#include <algorithm>
+#include <cstring>
+#include "format.h"
+#include "song.h"
+
+namespace zqa {
+
+namespace {
+
+// A block of unknown size: the caller vouches for the memory; still cap the
+// reader so pointer arithmetic never wraps.
+size_t EffectiveSize(const uint8_t* data, size_t size) {
+  if (size != 0) return size;
+  const size_t cap = size_t(1) << 28;  // 256 MiB, more than any module
+  const uintptr_t room = UINTPTR_MAX - uintptr_t(data);
+  return room < cap ? size_t(room) : cap;
+}
+
+void SetLoop(Sample& s, uint32_t start, uint32_t len, LoopType type) {
+  s.loop = kLoopNone;
+  s.loopStart = s.loopLength = 0;
+  if (type == kLoopNone || len == 0 || start >= s.length) return;
+  if (len > s.length - start) len = s.length - start;
+  s.loop = type;
+  s.loopStart = start;
+  s.loopLength = len;
+  s.length = start + len;  // data past the loop end is never heard
+}
+
+// XM sample data: delta-coded 8- or 16-bit, little-endian. Reads what is
+// available when the data is cut short.
+void DecodeXmSample(Reader& r, uint32_t bytes, bool bits16, Sample& s, bool lenient) {
+  size_t avail = std::min<size_t>(bytes, r.left());
+  if (!lenient && avail < bytes) { r.failed = true; return; }
+  const uint8_t* p = r.take(avail);
+  if (!p) return;
+  uint32_t frames = bits16 ? uint32_t(avail / 2) : uint32_t(avail);
+  s.data.assign(size_t(frames) + kSampleGuard, 0);
+  int16_t* d = s.data.data();
+  if (bits16) {
+    int16_t acc = 0;
+    for (uint32_t i = 0; i < frames; i++) { acc = int16_t(acc + int16_t(le16(p + 2 * i))); d[i] = acc; }
+  } else {
+    int8_t acc = 0;
+    for (uint32_t i = 0; i < frames; i++) { acc = int8_t(acc + int8_t(p[i])); d[i] = int16_t(acc * 256); }
+  }
+  s.length = std::min(s.length, frames);
+}
+
+void ReadEnvelope(Envelope& e, const uint8_t* pts, uint8_t count, uint8_t sus, uint8_t ls, uint8_t le, uint8_t type) {
+  e.points = std::min<uint8_t>(count, kMaxEnvelopePoints);
+  for (int i = 0; i < e.points; i++) {
+    e.p[i].x = le16(pts + 4 * i);
+    e.p[i].y = std::min<uint16_t>(le16(pts + 4 * i + 2), 64);
+  }
+  // Positions must rise; a broken envelope is cut at the first fall.
+  for (int i = 1; i < e.points; i++)
+    if (e.p[i].x <= e.p[i - 1].x) { e.points = uint8_t(i); break; }
+  e.on = (type & 1) && e.points > 0;
+  e.sustain = (type & 2) && sus < e.points;
+  e.loop = (type & 4) && ls < e.points && le < e.points && ls <= le;
+  e.sustainPoint = e.sustain ? sus : 0;
+  e.loopStart = e.loop ? ls : 0;
+  e.loopEnd = e.loop ? le : 0;
+}
+
+void PadPatterns(Song& song) {
+  int need = song.patternCount;
+  for (int i = 0; i < song.songLength; i++) need = std::max(need, song.orders[i] + 1);
+  while (int(song.patterns.size()) < need) {
+    Pattern p;
+    p.rows = 64;
+    p.cells.assign(size_t(64) * song.channels, Cell());
+    song.patterns.push_back(std::move(p));
+  }
+}
+
+}  // namespace
+
+void FinishSample(Sample& s) {
+  if (s.length > kMaxSampleFrames) s.length = kMaxSampleFrames;
+  s.data.resize(size_t(s.length) + kSampleGuard);
+  int16_t* d = s.data.data();
+  for (int i = 0; i < kSampleGuard; i++) {
+    int16_t v = 0;
+    if (s.loop == kLoopForward && s.loopLength > 0) v = d[s.loopStart + uint32_t(i) % s.loopLength];
+    else if (s.loop == kLoopPingPong && s.loopLength > 0) {
+      uint32_t back = uint32_t(i) % s.loopLength;
+      v = d[s.length - 1 - back];
+    }
+    d[s.length + i] = v;
+  }
+}
+
+LoadError LoadXm(const uint8_t* data, size_t size, Song& song) {
+  const bool lenient = size != 0;
+  Reader r(data, EffectiveSize(data, size));
+  XmFileHead fh;
+  if (!r.read(&fh, sizeof fh)) return kLoadTruncated;
+  if (std::memcmp(fh.id, "Extended Module: ", 17) != 0) return kLoadBadFormat;
+  if (le16(fh.version) < 0x0104) return kLoadBadFormat;
+  uint32_t headerSize = le32(fh.headerSize);
+  if (headerSize < 20 || headerSize > (1u << 20)) return kLoadBadFormat;
+  XmSongHead sh;
+  std::memset(&sh, 0, sizeof sh);
+  r.pos = 60;
+  size_t headPart = std::min<size_t>(headerSize, sizeof sh);
+  if (!r.read(&sh, headPart)) return kLoadTruncated;
+  if (!r.seek(60 + size_t(headerSize))) return kLoadTruncated;
+
+  song = Song();
+  std::memcpy(song.name, fh.name, 20);
+  song.songLength = le16(sh.songLength);
+  song.restart = le16(sh.restart);
+  song.channels = le16(sh.channels);
+  song.patternCount = le16(sh.patterns);
+  song.instrumentCount = le16(sh.instruments);
+  song.linearFreq = le16(sh.flags) & 1;
+  song.tempo = le16(sh.tempo);
+  song.bpm = le16(sh.bpm);
+  if (song.songLength < 1 || song.songLength > kMaxOrders) return kLoadBadFormat;
+  if (song.channels < 1 || song.channels > kMaxChannels) return kLoadTooLarge;
+  if (song.patternCount > kMaxPatterns) return kLoadTooLarge;
+  if (song.instrumentCount > kMaxInstruments) return kLoadTooLarge;
+  if (song.tempo < 1 || song.tempo > 31) song.tempo = 6;
+  if (song.bpm < 32 || song.bpm > 255) song.bpm = 125;
+  std::memcpy(song.orders, sh.orders, kMaxOrders);
+  if (song.restart >= song.songLength) song.restart = 0;
+
+  song.patterns.resize(size_t(song.patternCount));
+  for (int pi = 0; pi < song.patternCount; pi++) {
+    size_t start = r.pos;
+    XmPatternHead ph;
+    if (!r.read(&ph, sizeof ph)) return kLoadTruncated;
+    uint32_t phSize = le32(ph.headerSize);
+    if (phSize < sizeof ph - 1 || phSize > 1024) return kLoadBadFormat;
+    // Some writers store a header of 8 bytes (no packed size high byte use).
+    if (!r.seek(start + phSize)) return kLoadTruncated;
+    int rows = le16(ph.rows);
+    if (rows < 1 || rows > kMaxRows) return kLoadBadFormat;
+    uint16_t packed = le16(ph.packedSize);
+    Pattern& pat = song.patterns[size_t(pi)];
+    pat.rows = rows;
+    pat.cells.assign(size_t(rows) * song.channels, Cell());
+    const uint8_t* p = r.take(packed);
+    if (!p) return kLoadTruncated;
+    size_t k = 0;
+    for (size_t ci = 0; ci < pat.cells.size() && k < packed; ci++) {
+      Cell& c = pat.cells[ci];
+      uint8_t b = p[k++];
+      uint8_t fields = (b & 0x80) ? b : 0x1F;
+      if (!(b & 0x80)) k--;  // b is the note itself
+      uint8_t v[5] = {0, 0, 0, 0, 0};
+      for (int f = 0; f < 5; f++)
+        if (fields & (1 << f)) {
+          if (k >= packed) return kLoadBadFormat;
+          v[f] = p[k++];
+        }
+      c.note = v[0] <= kNoteOff ? v[0] : 0;
+      c.instrument = v[1];
+      c.volume = v[2];
+      c.effect = v[3];
+      c.param = v[4];
+    }
+  }
+  PadPatterns(song);
+
+  song.instruments.resize(size_t(song.instrumentCount));
+  for (int ii = 0; ii < song.instrumentCount; ii++) {
+    Instrument& ins = song.instruments[size_t(ii)];
+    size_t start = r.pos;
+    uint8_t head[sizeof(XmInstrumentHead) + sizeof(XmInstrumentBody)] = {};
+    if (!r.can(4)) return lenient && ii > 0 ? kLoadOk : kLoadTruncated;
+    uint32_t insSize = le32(r.base + r.pos);
+    if (insSize < 4 || insSize > (1u << 20)) return kLoadBadFormat;
+    size_t part = std::min<size_t>(insSize, sizeof head);
+    if (!r.read(head, part)) return kLoadTruncated;
+    XmInstrumentHead ih;
+    XmInstrumentBody ib;
+    std::memcpy(&ih, head, sizeof ih);
+    std::memcpy(&ib, head + sizeof ih, sizeof ib);
+    int nsamples = part >= sizeof ih ? le16(ih.samples) : 0;
+    if (nsamples > kMaxInstrumentSamples) return kLoadTooLarge;
+    if (!r.seek(start + insSize)) return kLoadTruncated;
+    if (nsamples == 0) continue;
+    if (part < sizeof head) return kLoadBadFormat;
+    ins.samples = nsamples;
+    for (int n = 0; n < 96; n++) ins.sampleMap[n] = ib.sampleMap[n] < nsamples ? ib.sampleMap[n] : 0;
+    ReadEnvelope(ins.volEnv, ib.volEnv, ib.volPoints, ib.volSustain, ib.volLoopStart, ib.volLoopEnd, ib.volType);
+    ReadEnvelope(ins.panEnv, ib.panEnv, ib.panPoints, ib.panSustain, ib.panLoopStart, ib.panLoopEnd, ib.panType);
+    ins.vibType = ib.vibType & 3;
+    ins.vibSweep = ib.vibSweep;
+    ins.vibDepth = ib.vibDepth & 15;
+    ins.vibRate = ib.vibRate & 63;
+    ins.fadeout = le16(ib.fadeout);
+    uint32_t shSize = le32(ib.sampleHeaderSize);
+    if (shSize < sizeof(XmSampleHead)) shSize = sizeof(XmSampleHead);
+    if (shSize > 1024) return kLoadBadFormat;
+
+    uint32_t bytes[kMaxInstrumentSamples];
+    bool bits16[kMaxInstrumentSamples];
+    for (int si = 0; si < nsamples; si++) {
+      size_t sstart = r.pos;
+      XmSampleHead xs;
+      if (!r.read(&xs, sizeof xs)) return kLoadTruncated;
+      if (!r.seek(sstart + shSize)) return kLoadTruncated;
+      Sample& s = ins.sample[si];
+      bits16[si] = (xs.type & 0x10) != 0;
+      bytes[si] = le32(xs.length);
+      uint32_t div = bits16[si] ? 2 : 1;
+      if (bytes[si] / div > kMaxSampleFrames) return kLoadTooLarge;
+      s.length = bytes[si] / div;
+      s.volume = std::min<uint8_t>(xs.volume, 64);
+      s.finetune = xs.finetune;
+      s.panning = xs.panning;
+      s.relativeNote = xs.relativeNote;
+      uint8_t lt = xs.type & 3;
+      s.loop = lt == 0 ? kLoopNone : lt == 1 ? kLoopForward : kLoopPingPong;
+      s.loopStart = le32(xs.loopStart) / div;
+      s.loopLength = le32(xs.loopLength) / div;
+    }
+    for (int si = 0; si < nsamples; si++) {
+      Sample& s = ins.sample[si];
+      uint32_t ls = s.loopStart, ll = s.loopLength;
+      LoopType lt = s.loop;
+      DecodeXmSample(r, bytes[si], bits16[si], s, lenient);
+      if (r.failed) return kLoadTruncated;
+      SetLoop(s, ls, ll, lt);
+      FinishSample(s);
+    }
+  }
+  return kLoadOk;
+}
+
+namespace {
+
+// ProTracker periods, C-0 to B-4 at finetune 0 (C-1 = 856).
+const uint16_t kModPeriods[60] = {
+  1712, 1616, 1524, 1440, 1356, 1280, 1208, 1140, 1076, 1016, 960, 907,
+  856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453,
+  428, 404, 381, 360, 339, 320, 302, 285, 269, 254, 240, 226,
+  214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120, 113,
+  107, 101, 95, 90, 85, 80, 76, 71, 67, 64, 60, 57};
+
+// Nearest note for a period; PT C-0 (1712) is note 25 (C-2) in the song model,
+// so PT C-2 (428) plays at the XM middle C-4.
+uint8_t ModPeriodToNote(uint16_t period) {
+  if (period == 0) return 0;
+  int best = 0;
+  int bestDiff = 1 << 30;
+  for (int i = 0; i < 60; i++) {
+    int d = std::abs(int(kModPeriods[i]) - int(period));
+    if (d < bestDiff) { bestDiff = d; best = i; }
+  }
+  return uint8_t(25 + best);
+}
+
+int ModChannelsFromTag(const char* t) {
+  if (!std::memcmp(t, "M.K.", 4) || !std::memcmp(t, "M!K!", 4) || !std::memcmp(t, "FLT4", 4) || !std::memcmp(t, "4CHN", 4)) return 4;
+  if (t[1] == 'C' && t[2] == 'H' && t[3] == 'N' && t[0] >= '1' && t[0] <= '9') return t[0] - '0';
+  if (t[2] == 'C' && t[3] == 'H' && t[0] >= '1' && t[0] <= '3' && t[1] >= '0' && t[1] <= '9') return (t[0] - '0') * 10 + (t[1] - '0');
+  return 0;
+}
+
+}  // namespace
+
+LoadError LoadMod(const uint8_t* data, size_t size, Song& song) {
+  const bool lenient = size != 0;
+  Reader r(data, EffectiveSize(data, size));
+  ModHead mh;
+  if (!r.read(&mh, sizeof mh)) return kLoadTruncated;
+  int channels = ModChannelsFromTag(mh.tag);
+  if (channels < 1 || channels > kMaxChannels) return kLoadBadFormat;
+  if (mh.songLength < 1 || mh.songLength > 128) return kLoadBadFormat;
+
+  song = Song();
+  std::memcpy(song.name, mh.title, 20);
+  song.modFormat = true;
+  song.linearFreq = false;
+  song.channels = channels;
+  song.songLength = mh.songLength;
+  song.tempo = 6;
+  song.bpm = 125;
+  int maxPat = 0;
+  for (int i = 0; i < 128; i++) {
+    if (mh.orders[i] >= 128) return kLoadBadFormat;
+    song.orders[i] = mh.orders[i];
+    maxPat = std::max(maxPat, int(mh.orders[i]));
+  }
+  song.patternCount = maxPat + 1;
+  song.patterns.resize(size_t(song.patternCount));
+  for (int pi = 0; pi < song.patternCount; pi++) {
+    const uint8_t* p = r.take(size_t(64) * 4 * channels);
+    if (!p) return kLoadTruncated;
+    Pattern& pat = song.patterns[size_t(pi)];
+    pat.rows = 64;
+    pat.cells.resize(size_t(64) * channels);
+    for (size_t ci = 0; ci < pat.cells.size(); ci++, p += 4) {
+      Cell& c = pat.cells[ci];
+      c.instrument = uint8_t((p[0] & 0xF0) | (p[2] >> 4));
+      c.note = ModPeriodToNote(uint16_t(((p[0] & 0x0F) << 8) | p[1]));
+      c.effect = p[2] & 0x0F;
+      c.param = p[3];
+      if (c.instrument > 31) c.instrument = 0;
+      // Only the 0x8x form of E8 exists in the XM model; everything else maps 1:1.
+    }
+  }
+  song.instrumentCount = 31;
+  song.instruments.resize(31);
+  for (int i = 0; i < 31; i++) {
+    const ModSampleRecord& rec = mh.samples[i];
+    Instrument& ins = song.instruments[size_t(i)];
+    Sample& s = ins.sample[0];
+    uint32_t bytes = uint32_t(be16(rec.length)) * 2;
+    int ft = rec.finetune & 0x0F;
+    s.finetune = int8_t((ft >= 8 ? ft - 16 : ft) * 16);
+    s.volume = std::min<uint8_t>(rec.volume, 64);
+    s.panning = 128;
+    size_t avail = std::min<size_t>(bytes, r.left());
+    if (!lenient && avail < bytes) return kLoadTruncated;
+    const uint8_t* p = r.take(avail);
+    if (!p && avail) return kLoadTruncated;
+    s.length = uint32_t(avail);
+    s.data.assign(size_t(s.length) + kSampleGuard, 0);
+    for (uint32_t k = 0; k < s.length; k++) s.data[k] = int16_t(int8_t(p[k]) * 256);
+    uint32_t ls = uint32_t(be16(rec.loopStart)) * 2, ll = uint32_t(be16(rec.loopLength)) * 2;
+    SetLoop(s, ls, ll > 2 ? ll : 0, kLoopForward);
+    FinishSample(s);
+    ins.samples = s.length ? 1 : 0;
+  }
+  PadPatterns(song);
+  return kLoadOk;
+}
+
+LoadError LoadSong(const uint8_t* data, size_t size, Song& out) {
+  if (!data) return kLoadBadFormat;
+  if (size != 0 && size < 17) return kLoadTruncated;
+  if (std::memcmp(data, "Extended Module: ", 17) == 0) return LoadXm(data, size, out);
+  return LoadMod(data, size, out);
+}
+
+}  // namespace zqa

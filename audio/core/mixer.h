@@ -1,0 +1,53 @@
+// Sample voices and the stereo float mix they add into. Platform-free; the
+// output side turns the float mix into 16-bit frames.
+#pragma once
+#include <cstdint>
+#include "song.h"
+
+namespace zqa {
+
+constexpr int kOutputRate = 44100;
+// Frames over which a volume change is spread (about 1.5 ms): long enough that
+// note changes and cuts do not click, short enough to keep attacks sharp.
+constexpr int kRampFrames = 64;
+
+struct MixOptions {
+  bool interpolate = true;
+  bool ramp = true;
+};
+
+class Voice {
+public:
+  const int16_t* data = nullptr;  // kSampleGuard frames readable past loopEnd
+  uint32_t length = 0;
+  uint32_t loopStart = 0, loopEnd = 0;
+  LoopType loop = kLoopNone;
+  int64_t pos = 0;                // 32.32 frames
+  int64_t step = 0;               // 32.32 frames per output frame
+  bool backwards = false;
+  bool active = false;
+  float volL = 0, volR = 0;       // current gains
+  float tgtL = 0, tgtR = 0;       // gains being ramped to
+  float dL = 0, dR = 0;
+  int rampLeft = 0;
+  bool stopAtZero = false;        // end the voice when a ramp to silence ends
+
+  // Starts a sample from frame offset; offsets at or past the end stop the voice.
+  void Start(const Sample& s, uint32_t offset);
+  void SetFrequency(double hz, int outRate);
+  // ramp: spread over kRampFrames; otherwise jump.
+  void SetGains(float l, float r, bool ramp);
+  // Ramps to silence and ends.
+  void FadeOut();
+  // Adds frames of stereo output into out (interleaved L, R).
+  void Mix(float* out, int frames, const MixOptions& opt);
+};
+
+// Linear panning as the reference player does it for XM: the two sides sum
+// to 1 at any position, 0.5 each at the centre. pan 0..255 (128 centre).
+void PanGains(int pan, float& l, float& r);
+
+// Float mix to 16-bit with clipping; returns the number of clipped values.
+uint32_t ToPcm16(const float* in, int16_t* out, int samples, float gain);
+
+}  // namespace zqa

@@ -1,0 +1,381 @@
+// Song position, rows, note triggering, envelopes and the voice updates of the
+// replayer. The effect commands are in effects.cpp.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include "player.h"
+
+namespace zqa {
+
+double Player::PeriodToFrequency(int period) const {
+  if (period <= 0) return 0;
+  if (song->linearFreq) return 8363.0 * std::exp2((4608.0 - period) / 768.0);
+  // Amiga periods here are four times the hardware's; MODs play at the PAL
+  // clock, XM's Amiga table at 8363 Hz for period 1712.
+  if (song->modFormat) return 14187580.0 / period;
+  return 8363.0 * 1712.0 / period;
+}
+
+int Player::NoteToPeriod(int realNote, int finetune) const {
+  // FT2's tables have 16 finetune steps per semitone.
+  const int ft = (finetune >> 3) * 8;
+  if (song->linearFreq) return 7680 - realNote * 64 - ft / 2;
+  // Amiga periods come from ProTracker's octave (C-1 = 856) times four,
+  // doubled or halved per octave, so they round as the hardware table does;
+  // finetune moves linearly in period towards the neighbouring note.
+  static const int kOctave[12] = {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453};
+  auto at = [](int n) {
+    n = std::clamp(n, 0, 131);
+    const int oct = n / 12;
+    const int base = kOctave[n % 12] * 4;
+    return oct <= 3 ? double(base << (3 - oct)) : double(base >> (oct - 3));
+  };
+  const double p = at(realNote);
+  const double q = ft >= 0 ? at(realNote + 1) : at(realNote - 1);
+  return int(std::lround(p + (q - p) * std::abs(ft) / 128.0));
+}
+
+void Player::SetBpm(int b) {
+  bpm = std::clamp(b, 32, 255);
+  // frames per tick = rate * 2.5 / bpm, as 32.32
+  tickFrames = int64_t((double(rate) * 2.5 / bpm) * 4294967296.0);
+}
+
+void Player::Start(const Song* s, bool loop) {
+  song = s;
+  loopSong = loop;
+  ended = false;
+  speed = s->tempo;
+  SetBpm(s->bpm);
+  tick = 0;
+  order = 0;
+  row = 0;
+  globalVolume = 64;
+  patternDelay = 0;
+  inDelayRepeat = false;
+  nextOrder = nextRow = -1;
+  loopJump = false;
+  frameAcc = 0;
+  count = PlayerCounters();
+  std::memset(visited, 0, sizeof visited);
+  visited[0][0] = 1;
+  for (int i = 0; i < kMaxChannels; i++) {
+    ch[i] = Channel();
+    if (s->modFormat) ch[i].panning = ((i & 3) == 1 || (i & 3) == 2) ? 192 : 64;
+  }
+  // Louder per channel for few channels; the sum of many stays near full scale.
+  gain = std::sqrt(4.0f / float(std::max(4, s->channels)));
+}
+
+void Player::Render(float* out, int frames) {
+  if (!song) return;
+  while (frames > 0) {
+    if (frameAcc < (int64_t(1) << 32)) {
+      if (ended) {
+        // Let the last voices ramp out, then nothing more is added.
+        for (int i = 0; i < song->channels; i++) { ch[i].voice.FadeOut(); }
+      } else {
+        RunTick();
+      }
+      frameAcc += tickFrames;
+    }
+    int n = int(std::min<int64_t>(frames, frameAcc >> 32));
+    for (int i = 0; i < song->channels; i++) {
+      ch[i].voice.Mix(out, n, mix);
+      ch[i].fade.Mix(out, n, mix);
+    }
+    count.framesMixed += uint64_t(n);
+    frameAcc -= int64_t(n) << 32;
+    out += 2 * n;
+    frames -= n;
+  }
+}
+
+bool Player::Sounding() const {
+  if (!song) return false;
+  for (int i = 0; i < song->channels; i++)
+    if (ch[i].voice.active || ch[i].fade.active) return true;
+  return false;
+}
+
+void Player::RunTick() {
+  if (ended) return;
+  const int nch = song->channels;
+  for (int i = 0; i < nch; i++) {
+    Channel& c = ch[i];
+    c.outPeriod = c.period;
+    c.outVolume = c.volume;
+    c.outPan = c.panning;
+  }
+  if (tick == 0 && !inDelayRepeat) {
+    StartRow();
+  } else {
+    for (int i = 0; i < nch; i++) {
+      Channel& c = ch[i];
+      const bool delayNow = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) == tick && !inDelayRepeat;
+      if (delayNow) {
+        ProcessCell(c, true);
+      } else {
+        VolumeColumnTick(c);
+        EffectTick(c);
+      }
+    }
+  }
+  for (int i = 0; i < nch; i++) {
+    UpdateEnvelopes(ch[i]);
+    UpdateVoice(ch[i]);
+  }
+  count.ticks++;
+  if (++tick >= speed) {
+    tick = 0;
+    if (patternDelay > 0) {
+      patternDelay--;
+      inDelayRepeat = true;
+    } else {
+      inDelayRepeat = false;
+      AdvancePosition();
+    }
+  }
+}
+
+void Player::StartRow() {
+  const Pattern& pat = song->patterns[song->orders[order]];
+  const int nch = song->channels;
+  const Cell* cells = &pat.cells[size_t(row) * nch];
+  count.rows++;
+  for (int i = 0; i < nch; i++) {
+    Channel& c = ch[i];
+    c.cell = cells[i];
+    const bool delayed = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) != 0;
+    if (delayed) continue;  // the whole cell acts on its tick
+    ProcessCell(c, false);
+  }
+}
+
+void Player::AdvancePosition() {
+  const bool jumped = nextOrder >= 0 || nextRow >= 0;
+  if (loopJump) {
+    row = nextRow;
+  } else if (nextOrder >= 0) {
+    order = nextOrder;
+    row = nextRow >= 0 ? nextRow : 0;
+  } else if (nextRow >= 0) {
+    order++;
+    row = nextRow;
+  } else {
+    row++;
+    if (row >= song->patterns[song->orders[order]].rows) { row = 0; order++; }
+  }
+  const bool wasLoop = loopJump;
+  nextOrder = nextRow = -1;
+  loopJump = false;
+  if (order >= song->songLength) {
+    if (!loopSong) { ended = true; return; }
+    order = song->restart;
+    std::memset(visited, 0, sizeof visited);
+  }
+  if (row >= song->patterns[song->orders[order]].rows) row = 0;
+  if (wasLoop) return;
+  uint8_t& v = visited[order][row >> 3];
+  const uint8_t bit = uint8_t(1u << (row & 7));
+  if (jumped && (v & bit)) {
+    // A jump back to a row already played: the song has come round.
+    if (!loopSong) { ended = true; return; }
+    std::memset(visited, 0, sizeof visited);
+  }
+  visited[order][row >> 3] |= bit;
+}
+
+void Player::ProcessCell(Channel& c, bool delayed) {
+  const Cell& cell = c.cell;
+  // In a MOD a portamento note on a silent channel simply plays (the
+  // reference player does so); in an XM it starts nothing.
+  const bool tonePorta = (cell.effect == 3 || cell.effect == 5 || (cell.volume >> 4) == 0xF) &&
+                         !(song->modFormat && !(c.smp && c.voice.active));
+  // Under tone portamento the sounding sample and instrument stay; a new
+  // instrument number only resets volume and envelopes (of the old one).
+  if (cell.instrument && !(tonePorta && c.smp)) {
+    c.instrument = cell.instrument;
+    c.ins = cell.instrument <= song->instrumentCount ? &song->instruments[cell.instrument - 1u] : nullptr;
+  }
+  bool triggered = false;
+  if (cell.note == kNoteOff) {
+    KeyOff(c);
+  } else if (cell.note) {
+    if (tonePorta) {
+      // Nothing starts: with no note sounding there is nothing to slide.
+      if (c.smp) {
+        int rn = std::clamp(cell.note - 1 + c.smp->relativeNote, 0, 118);
+        c.targetPeriod = NoteToPeriod(rn, c.finetune);
+        c.note = cell.note;
+      }
+    } else {
+      triggered = true;
+      TriggerNote(c, cell.note, false);
+    }
+  }
+  if (cell.instrument && cell.note != kNoteOff) ResetInstrument(c);
+  // Volume and effect columns see the channel after its note.
+  c.outVolume = c.volume;
+  c.outPan = c.panning;
+  c.outPeriod = c.period;
+  // A vibrato going on over the row is heard on the row's first tick too,
+  // at its current position (it moves on the other ticks only).
+  if (!triggered && (cell.effect == 4 || cell.effect == 6 || (cell.volume >> 4) == 0xB)) {
+    uint8_t pos = c.vibPos;
+    Vibrato(c);
+    c.vibPos = pos;
+  }
+  VolumeColumnTick0(c);
+  EffectTick0(c);
+  (void)delayed;
+}
+
+void Player::TriggerNote(Channel& c, int note, bool) {
+  const Instrument* ins = c.ins;
+  if (!ins || ins->samples == 0) { c.smp = nullptr; c.voice.FadeOut(); return; }
+  const Sample* s = &ins->sample[ins->sampleMap[note - 1]];
+  if (s->length == 0) { c.smp = nullptr; c.voice.FadeOut(); return; }
+  int rn = note - 1 + s->relativeNote;
+  if (rn < 0 || rn > 118) return;  // outside the table: the note is ignored
+  c.smp = s;
+  c.note = note;
+  c.realNote = rn;
+  c.finetune = s->finetune;
+  if (c.cell.effect == 0xE && (c.cell.param >> 4) == 5) {
+    int y = c.cell.param & 15;
+    c.finetune = (song->modFormat ? (y >= 8 ? y - 16 : y) : y - 8) * 16;
+  }
+  c.period = c.targetPeriod = NoteToPeriod(rn, c.finetune);
+  uint32_t offset = 0;
+  if (c.cell.effect == 9) {
+    if (c.cell.param) c.offsetMem = c.cell.param;
+    offset = uint32_t(c.offsetMem) * 256;
+  }
+  c.startOffset = offset;
+  c.retriggerNow = true;
+  if (c.vibWave < 4) c.vibPos = 0;
+  if (c.tremWave < 4) c.tremPos = 0;
+  c.retrigCount = 0;
+  count.notes++;
+}
+
+void Player::ResetInstrument(Channel& c) {
+  if (!c.smp) return;
+  c.volume = c.smp->volume;
+  if (!song->modFormat) c.panning = c.smp->panning;
+  c.keyOn = true;
+  c.fadeout = 32768;
+  c.fadeoutSpeed = c.ins ? c.ins->fadeout : 0;
+  c.volEnv = EnvState();
+  c.panEnv = EnvState();
+  c.autoVibPos = 0;
+  if (c.ins && c.ins->vibSweep) {
+    c.autoVibAmp = 0;
+    c.autoVibSweep = (c.ins->vibDepth << 8) / c.ins->vibSweep;
+  } else {
+    c.autoVibAmp = c.ins ? c.ins->vibDepth << 8 : 0;
+    c.autoVibSweep = 0;
+  }
+  c.tremorPos = 0;
+  c.muted = false;
+}
+
+void Player::KeyOff(Channel& c) {
+  c.keyOn = false;
+  if (!c.ins || !c.ins->volEnv.on) {
+    c.volume = 0;
+    c.outVolume = 0;
+  }
+}
+
+void Player::Retrigger(Channel& c) {
+  if (!c.smp) return;
+  c.startOffset = 0;
+  c.retriggerNow = true;
+}
+
+namespace {
+
+int EnvelopeValue(const Envelope& e, int t) {
+  const int last = e.points - 1;
+  if (t >= e.p[last].x) return e.p[last].y;
+  int i = 0;
+  while (i < last - 1 && t >= e.p[i + 1].x) i++;
+  const EnvelopePoint& a = e.p[i];
+  const EnvelopePoint& b = e.p[i + 1];
+  if (t <= a.x) return a.y;
+  return a.y + (int(b.y) - int(a.y)) * (t - a.x) / (b.x - a.x);
+}
+
+void EnvelopeTick(const Envelope& e, EnvState& s, bool keyOn, int idle) {
+  if (!e.on) { s.value = idle; return; }
+  s.value = EnvelopeValue(e, s.tick);
+  if (e.sustain && keyOn && s.tick == e.p[e.sustainPoint].x) return;  // held
+  s.tick++;
+  if (e.loop && s.tick >= e.p[e.loopEnd].x) {
+    // A sustain on the loop end holds there while the key is down.
+    if (!(e.sustain && keyOn && e.sustainPoint == e.loopEnd)) s.tick = e.p[e.loopStart].x;
+  }
+  if (s.tick > e.p[e.points - 1].x) s.tick = e.p[e.points - 1].x;
+}
+
+// Auto-vibrato waveforms, -64..64 over a 256-step cycle; the sine starts
+// downward (the period falls, the pitch rises... as FT2's table does).
+int AutoVibWave(int type, int pos) {
+  switch (type) {
+    case 1: return pos > 127 ? 64 : -64;
+    case 2: return (((pos >> 1) + 64) & 127) - 64;
+    case 3: return (((0 - (pos >> 1)) + 64) & 127) - 64;
+    default: return -int(std::lround(std::sin(pos * (2.0 * 3.14159265358979323846 / 256.0)) * 64.0));
+  }
+}
+
+}  // namespace
+
+void Player::UpdateEnvelopes(Channel& c) {
+  if (!c.ins) { c.volEnv.value = 64; c.panEnv.value = 32; return; }
+  EnvelopeTick(c.ins->volEnv, c.volEnv, c.keyOn, 64);
+  EnvelopeTick(c.ins->panEnv, c.panEnv, c.keyOn, 32);
+  if (!c.keyOn) {
+    c.fadeout -= c.fadeoutSpeed;
+    if (c.fadeout < 0) c.fadeout = 0;
+  }
+  if (c.ins->vibDepth) {
+    if (c.autoVibSweep && c.keyOn) {
+      c.autoVibAmp += c.autoVibSweep;
+      if (c.autoVibAmp >= (c.ins->vibDepth << 8)) { c.autoVibAmp = c.ins->vibDepth << 8; c.autoVibSweep = 0; }
+    }
+    c.outPeriod += (AutoVibWave(c.ins->vibType, c.autoVibPos) * c.autoVibAmp) >> 14;
+    c.autoVibPos = (c.autoVibPos + c.ins->vibRate) & 255;
+  }
+}
+
+void Player::UpdateVoice(Channel& c) {
+  if (c.retriggerNow) {
+    c.retriggerNow = false;
+    if (c.smp) {
+      if (c.voice.active) {
+        c.fade = c.voice;
+        c.fade.FadeOut();
+      }
+      c.voice.Start(*c.smp, c.startOffset);
+      c.voice.volL = c.voice.volR = 0;
+      c.voice.rampLeft = 0;
+    }
+  }
+  if (!c.voice.active) return;
+  c.voice.SetFrequency(PeriodToFrequency(c.outPeriod), rate);
+  float v = 0;
+  if (!c.muted) {
+    int vol = std::clamp(c.outVolume, 0, 64);
+    v = float(vol) / 64.0f * float(c.volEnv.value) / 64.0f * float(c.fadeout) / 32768.0f * float(globalVolume) / 64.0f * gain;
+  }
+  int pan = std::clamp(c.outPan, 0, 255);
+  if (c.ins && c.ins->panEnv.on) pan = pan + (c.panEnv.value - 32) * (128 - std::abs(pan - 128)) / 32;
+  float l, r;
+  PanGains(pan, l, r);
+  c.voice.SetGains(v * l, v * r, mix.ramp);
+}
+
+}  // namespace zqa

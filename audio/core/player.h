@@ -1,0 +1,117 @@
+// XM replayer (and 4-channel MOD in the same model, under ProTracker rules
+// where they differ). One Player plays one Song; it adds its output into a
+// caller's float mix.
+#pragma once
+#include <cstdint>
+#include "mixer.h"
+#include "song.h"
+
+namespace zqa {
+
+struct EnvState {
+  int tick = 0;
+  int point = 0;
+  int value = 0;  // 0..64
+};
+
+struct Channel {
+  Cell cell;                    // the row's cell
+  int instrument = 0;           // 1-based, 0 none
+  const Instrument* ins = nullptr;
+  const Sample* smp = nullptr;
+  int note = 0;                 // last triggered note 1..96
+  int realNote = 0;             // note + relative note, 0-based
+  int finetune = 0;
+  int period = 0, outPeriod = 0, targetPeriod = 0;
+  int volume = 0, outVolume = 0;
+  int panning = 128, outPan = 128;
+  bool keyOn = false;
+  int fadeout = 32768;
+  int fadeoutSpeed = 0;
+  EnvState volEnv, panEnv;
+  int autoVibPos = 0, autoVibAmp = 0, autoVibSweep = 0;
+  bool muted = false;           // tremor off phase
+  // Effect memories.
+  uint8_t portaUp = 0, portaDown = 0, finePortaUp = 0, finePortaDown = 0;
+  uint8_t xfinePortaUp = 0, xfinePortaDown = 0;
+  int portaSpeed = 0;
+  uint8_t vibSpeed = 0, vibDepth = 0, vibPos = 0, vibWave = 0;
+  uint8_t tremSpeed = 0, tremDepth = 0, tremPos = 0, tremWave = 0;
+  uint8_t volSlide = 0, fineVolUp = 0, fineVolDown = 0, panSlide = 0, globalSlide = 0;
+  uint8_t retrigVol = 0, retrigSpeed = 0, retrigCount = 0;
+  uint8_t tremor = 0, tremorPos = 0;
+  uint8_t offsetMem = 0;
+  uint8_t arpMem = 0;
+  bool glissando = false;
+  int loopRow = 0, loopCount = 0;
+  bool retriggerNow = false;     // a (re)start of the voice is due this tick
+  uint32_t startOffset = 0;
+  Voice voice;                   // the sounding voice
+  Voice fade;                    // the previous voice, ramping out
+};
+
+struct PlayerCounters {
+  uint64_t ticks = 0, rows = 0, notes = 0, framesMixed = 0;
+};
+
+class Player {
+public:
+  const Song* song = nullptr;
+  int rate = kOutputRate;
+  bool loopSong = false;
+  bool ended = false;            // reached the end (not looping)
+  MixOptions mix;
+  float gain = 1.0f;             // per-channel gain before panning and the master volume
+
+  int speed = 6, bpm = 125;
+  int tick = 0;                  // 0..speed-1 within the row
+  int order = 0, row = 0;
+  int globalVolume = 64;
+  int patternDelay = 0;          // repeats of the current row still to play
+  bool inDelayRepeat = false;
+  int nextOrder = -1, nextRow = -1;
+  bool loopJump = false;
+  int64_t tickFrames = 0;        // frames per tick, 32.32
+  int64_t frameAcc = 0;          // frames left in the current tick, 32.32
+  Channel ch[kMaxChannels];
+  uint8_t visited[kMaxOrders][kMaxRows / 8];  // end-of-song detection
+  PlayerCounters count;
+
+  // Starts the song at order 0 with the song's tempo and BPM.
+  void Start(const Song* s, bool loop);
+  // Adds frames of stereo float output into out.
+  void Render(float* out, int frames);
+  // Runs one tick of the song (rows, effects, envelopes, voice updates).
+  void RunTick();
+  // True while any voice still sounds (after the end, until the fades end).
+  bool Sounding() const;
+
+  // Frequency in Hz for a period under the song's table.
+  double PeriodToFrequency(int period) const;
+  int NoteToPeriod(int realNote, int finetune) const;
+
+private:
+  void SetBpm(int b);
+  void StartRow();
+  void AdvancePosition();
+  void ProcessCell(Channel& c, bool delayed);
+  void TriggerNote(Channel& c, int note, bool tonePorta);
+  void ResetInstrument(Channel& c);
+  void KeyOff(Channel& c);
+  void VolumeColumnTick0(Channel& c);
+  void VolumeColumnTick(Channel& c);
+  void EffectTick0(Channel& c);
+  void EffectTick(Channel& c);
+  void UpdateEnvelopes(Channel& c);
+  void UpdateVoice(Channel& c);
+  void VolumeSlide(Channel& c, uint8_t param);
+  void TonePorta(Channel& c);
+  void Vibrato(Channel& c);
+  void Tremolo(Channel& c);
+  void Arpeggio(Channel& c);
+  void MultiRetrig(Channel& c);
+  void ClampPeriod(Channel& c);
+  void Retrigger(Channel& c);
+};
+
+}  // namespace zqa

@@ -1,0 +1,468 @@
+// Loaders and replayer on small generated modules: what FT2 does per tick
+// for each effect family, envelopes, song structure, loops and tables.
+#include <gtest/gtest.h>
+#include <cmath>
+#include <vector>
+#include "modgen.h"
+#include "player.h"
+
+namespace {
+
+using modgen::Cell;
+
+struct Fixture {
+  zqa::Song song;
+  zqa::Player player;
+  bool Load(const std::vector<uint8_t>& d) { return zqa::LoadSong(d.data(), d.size(), song) == zqa::kLoadOk; }
+  void Start(bool loop = false) { player.Start(&song, loop); }
+  zqa::Channel& C(int i = 0) { return player.ch[i]; }
+  void Ticks(int n) { for (int i = 0; i < n; i++) player.RunTick(); }
+};
+
+// One channel, one looping sine instrument; cells placed by the caller.
+modgen::Xm OneChannel(int rows = 16, bool linear = true) {
+  modgen::Xm x;
+  x.channels = 1;
+  x.linear = linear;
+  x.ins.push_back(modgen::OneSample(modgen::Wave(0, 32)));
+  x.AddPattern(rows);
+  return x;
+}
+
+}  // namespace
+
+TEST(Loader, XmFieldsPatternsAndSampleDecoding) {
+  modgen::Xm x;
+  x.channels = 3;
+  x.tempo = 4;
+  x.bpm = 140;
+  x.orders = {0, 1, 0};
+  x.restart = 1;
+  x.AddPattern(8);
+  x.AddPattern(32);
+  x.At(1, 31, 2) = {97, 0, 0x40, 0xE, 0x62};
+  x.At(0, 0, 0) = {49, 1, 0, 0, 0};
+  modgen::Smp s8;
+  s8.pcm = {0, 127 * 256, -128 * 256, 5 * 256, 0};
+  s8.loopType = 2;
+  s8.loopStart = 1;
+  s8.loopLen = 10;  // past the end: cut to the data
+  modgen::Smp s16;
+  s16.bits16 = true;
+  s16.pcm = {32767, -32768, 1, -1, 1000, 7};
+  s16.loopType = 1;
+  s16.loopStart = 2;
+  s16.loopLen = 2;  // data after the loop end is dropped
+  modgen::Ins in;
+  in.smp = {s8, s16};
+  for (int n = 60; n < 96; n++) in.map[n] = 1;
+  in.vol.on = true;
+  in.vol.pts = {{0, 64}, {10, 32}, {5, 0}};  // falling x: cut at point 2
+  x.ins.push_back(in);
+  x.ins.push_back(modgen::Ins());  // an instrument without samples
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  const zqa::Song& g = f.song;
+  EXPECT_EQ(g.channels, 3);
+  EXPECT_EQ(g.tempo, 4);
+  EXPECT_EQ(g.bpm, 140);
+  EXPECT_EQ(g.songLength, 3);
+  EXPECT_EQ(g.restart, 1);
+  ASSERT_EQ(g.patterns.size(), 2u);
+  EXPECT_EQ(g.patterns[1].rows, 32);
+  const zqa::Cell& c = g.patterns[1].cells[31 * 3 + 2];
+  EXPECT_EQ(c.note, 97);
+  EXPECT_EQ(c.volume, 0x40);
+  EXPECT_EQ(c.effect, 0xE);
+  EXPECT_EQ(c.param, 0x62);
+  ASSERT_EQ(g.instrumentCount, 2);
+  const zqa::Instrument& i0 = g.instruments[0];
+  ASSERT_EQ(i0.samples, 2);
+  EXPECT_EQ(i0.sampleMap[59], 0);
+  EXPECT_EQ(i0.sampleMap[60], 1);
+  EXPECT_EQ(i0.volEnv.points, 2);
+  const zqa::Sample& a = i0.sample[0];
+  EXPECT_EQ(a.loop, zqa::kLoopPingPong);
+  EXPECT_EQ(a.loopStart, 1u);
+  EXPECT_EQ(a.loopLength, 4u);
+  EXPECT_EQ(a.data[1], 127 * 256);
+  EXPECT_EQ(a.data[2], -128 * 256);
+  EXPECT_EQ(a.data[3], 5 * 256);
+  EXPECT_EQ(a.data[5], a.data[4]);  // ping-pong guard mirrors the end
+  const zqa::Sample& b = i0.sample[1];
+  EXPECT_EQ(b.length, 4u);
+  EXPECT_EQ(b.data[0], 32767);
+  EXPECT_EQ(b.data[1], -32768);
+  EXPECT_EQ(b.data[4], b.data[2]);  // forward guard continues at the loop start
+  EXPECT_EQ(g.instruments[1].samples, 0);
+}
+
+TEST(Loader, ModPeriodsFinetuneAndLoops) {
+  modgen::Mod m;
+  modgen::Mod::S s;
+  s.pcm.assign(100, 50);
+  s.finetune = 15;  // -1
+  s.volume = 70;    // clamped
+  s.loopStart = 20;
+  s.loopLen = 40;
+  m.smp = {s};
+  auto& p = m.AddPattern();
+  p[0] = {37, 1, 0, 0xC, 0x20};  // C-1 (856)
+  p[5] = {49 + 7, 1, 0, 0, 0};   // G-2
+  Fixture f;
+  ASSERT_TRUE(f.Load(m.Build()));
+  EXPECT_TRUE(f.song.modFormat);
+  EXPECT_FALSE(f.song.linearFreq);
+  EXPECT_EQ(f.song.channels, 4);
+  EXPECT_EQ(f.song.patterns[0].cells[0].note, 37);
+  EXPECT_EQ(f.song.patterns[0].cells[5].note, 56);
+  EXPECT_EQ(f.song.patterns[0].cells[0].effect, 0xC);
+  const zqa::Sample& z = f.song.instruments[0].sample[0];
+  EXPECT_EQ(z.finetune, -16);
+  EXPECT_EQ(z.volume, 64);
+  EXPECT_EQ(z.loopStart, 20u);
+  EXPECT_EQ(z.length, 60u);
+  EXPECT_EQ(z.data[0], 50 * 256);
+  // PT C-1 plays at the PAL rate of period 856, an eighth of a semitone down.
+  f.Start();
+  f.Ticks(1);
+  EXPECT_NEAR(f.player.PeriodToFrequency(f.C().period), 3546895.0 / 856 * std::exp2(-1.0 / 96), 2.0);
+}
+
+TEST(Loader, RejectsBadHeadersAndLimits) {
+  Fixture f;
+  std::vector<uint8_t> good = OneChannel().Build();
+  auto bad = good;
+  bad[58] = 0x03;  // version 1.03
+  EXPECT_NE(zqa::LoadSong(bad.data(), bad.size(), f.song), zqa::kLoadOk);
+  bad = good;
+  bad[68] = 33;  // 33 channels
+  EXPECT_EQ(zqa::LoadSong(bad.data(), bad.size(), f.song), zqa::kLoadTooLarge);
+  bad = good;
+  bad[64] = 0;  // song length 0
+  bad[65] = 0;
+  EXPECT_NE(zqa::LoadSong(bad.data(), bad.size(), f.song), zqa::kLoadOk);
+  // Every truncation either fails or loads a shorter module; never reads past.
+  for (size_t n = 1; n < good.size(); n++) {
+    std::vector<uint8_t> cut(good.begin(), good.begin() + long(n));
+    zqa::LoadSong(cut.data(), cut.size(), f.song);
+  }
+  std::vector<uint8_t> junk(2000, 0xFF);
+  EXPECT_NE(zqa::LoadSong(junk.data(), junk.size(), f.song), zqa::kLoadOk);
+  // Size unknown (0): the module's headers give its extent.
+  EXPECT_EQ(zqa::LoadSong(good.data(), 0, f.song), zqa::kLoadOk);
+}
+
+TEST(Tables, LinearAndAmigaFrequencies) {
+  Fixture f;
+  ASSERT_TRUE(f.Load(OneChannel().Build()));
+  f.Start();
+  const zqa::Player& p = f.player;
+  EXPECT_NEAR(p.PeriodToFrequency(p.NoteToPeriod(48, 0)), 8363.0, 0.01);
+  EXPECT_NEAR(p.PeriodToFrequency(p.NoteToPeriod(60, 0)), 16726.0, 0.01);
+  EXPECT_NEAR(p.PeriodToFrequency(p.NoteToPeriod(49, 0)) / 8363.0, std::exp2(1.0 / 12), 1e-9);
+  EXPECT_EQ(p.NoteToPeriod(48, 127) - p.NoteToPeriod(48, 0), -60);  // 15 steps of 1/16 semitone
+  ASSERT_TRUE(f.Load(OneChannel(16, false).Build()));
+  f.Start();
+  EXPECT_EQ(p.NoteToPeriod(48, 0), 1712);
+  EXPECT_EQ(p.NoteToPeriod(36, 0), 3424);
+  EXPECT_EQ(p.NoteToPeriod(55, 0), 1140);  // G-4 from 285
+  EXPECT_NEAR(p.PeriodToFrequency(1712), 8363.0, 0.01);
+  EXPECT_LT(p.NoteToPeriod(48, 64), 1712);
+  EXPECT_GT(p.NoteToPeriod(48, 64), p.NoteToPeriod(49, 0));
+}
+
+TEST(Effects, SlidesAndPortamento) {
+  auto x = OneChannel();
+  x.At(0, 0, 0) = {49, 1, 0, 1, 0x03};
+  x.At(0, 1, 0) = {0, 0, 0, 1, 0x00};  // memory
+  x.At(0, 2, 0) = {0, 0, 0, 0xE, 0x25};
+  x.At(0, 3, 0) = {0, 0, 0, 33, 0x13};
+  x.At(0, 4, 0) = {61, 0, 0, 3, 0x40};
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  const int base = f.player.NoteToPeriod(48, 0);
+  f.Ticks(1);
+  EXPECT_EQ(f.C().period, base);
+  f.Ticks(5);
+  EXPECT_EQ(f.C().period, base - 5 * 12);
+  f.Ticks(6);
+  EXPECT_EQ(f.C().period, base - 10 * 12);
+  f.Ticks(6);  // fine down 5: once per row
+  EXPECT_EQ(f.C().period, base - 120 + 20);
+  f.Ticks(6);  // extra fine up 3
+  EXPECT_EQ(f.C().period, base - 100 - 3);
+  const int target = f.player.NoteToPeriod(60, 0);
+  f.Ticks(1);  // the portamento row: the note does not restart
+  EXPECT_EQ(f.C().targetPeriod, target);
+  EXPECT_EQ(f.C().period, base - 103);
+  f.Ticks(2);
+  EXPECT_EQ(f.C().period, base - 103 - 2 * 256);
+  f.Ticks(3);
+  EXPECT_EQ(f.C().period, target);  // stops at the target
+  EXPECT_EQ(f.player.count.notes, 1u);
+}
+
+TEST(Effects, ArpeggioVibratoTremoloTremor) {
+  auto x = OneChannel();
+  x.At(0, 0, 0) = {49, 1, 0, 0, 0x47};
+  x.At(0, 1, 0) = {0, 0, 0, 4, 0x48};
+  x.At(0, 2, 0) = {0, 0, 0x30, 7, 0x4F};
+  x.At(0, 3, 0) = {0, 0, 0, 29, 0x12};
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  const int base = f.C().period = f.player.NoteToPeriod(48, 0);
+  std::vector<int> arp;
+  for (int t = 0; t < 6; t++) { f.Ticks(1); arp.push_back(base - f.C().outPeriod); }
+  // FT2 counts down from the speed: ticks 1..5 give y, x, 0, y, x.
+  EXPECT_EQ(arp, (std::vector<int>{0, 7 * 64, 4 * 64, 0, 7 * 64, 4 * 64}));
+  int lo = 1 << 30, hi = -(1 << 30);
+  for (int t = 0; t < 6; t++) { f.Ticks(1); lo = std::min(lo, f.C().outPeriod); hi = std::max(hi, f.C().outPeriod); }
+  EXPECT_EQ(f.C().period, base);  // vibrato leaves the period alone
+  EXPECT_GT(hi, base);
+  EXPECT_LE(hi - base, (255 * 8) >> 5);
+  std::vector<int> vols;
+  for (int t = 0; t < 6; t++) { f.Ticks(1); vols.push_back(f.C().outVolume); }
+  EXPECT_EQ(f.C().volume, 32);  // tremolo leaves the volume alone
+  EXPECT_EQ(vols[0], 32);
+  EXPECT_GT(vols[5], 32 + 10);
+  std::vector<int> muted;
+  for (int t = 0; t < 6; t++) { f.Ticks(1); muted.push_back(f.C().muted); }
+  // T12: on for 2 ticks, off for 3 (the row's first tick does not count).
+  EXPECT_EQ(muted, (std::vector<int>{0, 0, 0, 1, 1, 1}));
+}
+
+TEST(Effects, VolumeCommandsAndColumn) {
+  auto x = OneChannel();
+  x.At(0, 0, 0) = {49, 1, 0x30, 0xA, 0x02};   // set 32, slide down 2
+  x.At(0, 1, 0) = {0, 0, 0x74, 0, 0};          // column slide up 4
+  x.At(0, 2, 0) = {0, 0, 0x83, 0xE, 0xA5};     // fine down 3, fine up 5
+  x.At(0, 3, 0) = {0, 0, 0, 16, 0x20};         // global 32
+  x.At(0, 4, 0) = {0, 0, 0, 17, 0x03};         // global slide down 3
+  x.At(0, 5, 0) = {0, 0, 0, 0xE, 0xC2};        // cut at tick 2
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  f.Ticks(6);
+  EXPECT_EQ(f.C().volume, 32 - 10);
+  f.Ticks(6);
+  EXPECT_EQ(f.C().volume, 22 + 20);
+  f.Ticks(6);
+  EXPECT_EQ(f.C().volume, 42 - 3 + 5);
+  f.Ticks(6);
+  EXPECT_EQ(f.player.globalVolume, 32);
+  f.Ticks(6);
+  EXPECT_EQ(f.player.globalVolume, 32 - 15);
+  f.Ticks(2);
+  EXPECT_EQ(f.C().volume, 44);
+  f.Ticks(1);
+  EXPECT_EQ(f.C().volume, 0);
+}
+
+TEST(Effects, RetriggerDelayOffsetPanningKeyOff) {
+  auto x = OneChannel();
+  x.At(0, 0, 0) = {49, 1, 0, 0xE, 0x92};       // retrigger every 2 ticks
+  x.At(0, 1, 0) = {52, 1, 0, 0xE, 0xD3};       // delayed to tick 3
+  x.At(0, 2, 0) = {49, 1, 0, 9, 0x01};         // offset 256 frames... of a 32-frame loop
+  x.At(0, 3, 0) = {0, 0, 0xC4, 25, 0x20};      // pan 64, slide right 2
+  x.At(0, 4, 0) = {0, 0, 0, 27, 0x83};         // multi-retrigger: halve... 8 = no change
+  x.At(0, 5, 0) = {0, 0, 0, 20, 0x02};         // key off at tick 2
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  f.Ticks(6);
+  EXPECT_EQ(f.player.count.notes, 1u);
+  int retriggers = 0;
+  (void)retriggers;
+  f.Ticks(3);
+  EXPECT_EQ(f.player.count.notes, 1u);  // not yet
+  f.Ticks(1);
+  EXPECT_EQ(f.player.count.notes, 2u);
+  EXPECT_EQ(f.C().note, 52);
+  f.Ticks(2);
+  f.Ticks(1);
+  EXPECT_FALSE(f.C().voice.active);  // offset past the sample's end: silent
+  f.Ticks(5);
+  f.Ticks(6);
+  EXPECT_EQ(f.C().panning, 64 + 5 * 2);
+  f.Ticks(6);
+  f.Ticks(2);
+  EXPECT_TRUE(f.C().keyOn);
+  f.Ticks(1);
+  EXPECT_FALSE(f.C().keyOn);
+  EXPECT_EQ(f.C().volume, 0);  // no volume envelope: key off silences
+}
+
+TEST(Envelopes, SustainLoopFadeoutAndPosition) {
+  modgen::Xm x;
+  x.channels = 1;
+  modgen::Ins in = modgen::OneSample(modgen::Wave(0, 32));
+  in.vol.on = true;
+  in.vol.pts = {{0, 0}, {4, 64}, {8, 32}, {12, 48}};
+  in.vol.sustain = true;
+  in.vol.sus = 1;
+  in.vol.loop = true;
+  in.vol.loopStart = 2;
+  in.vol.loopEnd = 3;
+  in.fadeout = 4096;
+  x.ins.push_back(in);
+  x.AddPattern(16);
+  x.At(0, 0, 0) = {49, 1, 0, 0, 0};
+  x.At(0, 3, 0) = {97, 0, 0, 0, 0};
+  x.At(0, 8, 0) = {49, 1, 0, 21, 0x06};
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  std::vector<int> v;
+  for (int t = 0; t < 18; t++) { f.Ticks(1); v.push_back(f.C().volEnv.value); }
+  EXPECT_EQ(v[0], 0);
+  EXPECT_EQ(v[2], 32);
+  EXPECT_EQ(v[4], 64);
+  EXPECT_EQ(v[17], 64);  // held at the sustain point
+  EXPECT_EQ(f.C().fadeout, 32768);
+  std::vector<int> after;
+  for (int t = 0; t < 14; t++) { f.Ticks(1); after.push_back(f.C().volEnv.value); }
+  // Released: on to point 2, then looping between points 2 and 3 (32..48);
+  // reaching the loop end goes straight back to the loop start.
+  EXPECT_EQ(after[4], 32);
+  EXPECT_EQ(after[7], 44);
+  EXPECT_EQ(after[8], 32);
+  EXPECT_EQ(after[11], 44);
+  EXPECT_EQ(after[12], 32);
+  EXPECT_EQ(f.C().fadeout, std::max(0, 32768 - 14 * 4096));
+  f.Ticks(30 - 18 - 14 + 18);
+  EXPECT_EQ(f.C().fadeout, 0);
+  // L06: a fresh note with its envelope moved to tick 6.
+  while (f.player.row != 8) f.Ticks(1);
+  f.Ticks(1);
+  EXPECT_EQ(f.C().volEnv.value, 48);
+  EXPECT_TRUE(f.C().keyOn);
+}
+
+TEST(Envelopes, AutoVibratoSweepsIn) {
+  modgen::Xm x;
+  x.channels = 1;
+  modgen::Ins in = modgen::OneSample(modgen::Wave(0, 32));
+  in.vibType = 1;  // square
+  in.vibSweep = 4;
+  in.vibDepth = 8;
+  in.vibRate = 32;  // 8 ticks per cycle
+  x.ins.push_back(in);
+  x.AddPattern(8);
+  x.At(0, 0, 0) = {49, 1, 0, 0, 0};
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  std::vector<int> d;
+  for (int t = 0; t < 10; t++) { f.Ticks(1); d.push_back(f.C().outPeriod - f.C().period); }
+  EXPECT_EQ(std::abs(d[0]), (64 * (8 << 6)) >> 14);
+  EXPECT_EQ(std::abs(d[9]), (64 * (8 << 8)) >> 14);  // full depth once swept in
+  EXPECT_NE(d[5] > 0, d[9] > 0);  // square wave flips every 4 ticks
+}
+
+TEST(Structure, LoopBreakJumpDelayAndSpeed) {
+  modgen::Xm x;
+  x.channels = 2;
+  x.ins.push_back(modgen::OneSample(modgen::Wave(0, 32)));
+  x.orders = {0, 1, 2};
+  x.AddPattern(8);
+  x.AddPattern(8);
+  x.AddPattern(8);
+  x.At(0, 1, 0) = {0, 0, 0, 0xE, 0x60};
+  x.At(0, 2, 0) = {0, 0, 0, 0xE, 0x62};  // rows 1-2 three times
+  x.At(0, 3, 0) = {0, 0, 0, 0xD, 0x05};  // to row 5 of order 1
+  x.At(1, 5, 0) = {0, 0, 0, 0xE, 0xE2};  // row played 3 times
+  x.At(1, 6, 0) = {0, 0, 0, 0xF, 0x03};
+  x.At(1, 6, 1) = {0, 0, 0, 0xF, 0x96};
+  x.At(1, 7, 0) = {0, 0, 0, 0xB, 0x00};  // back to order 0: the song has come round
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  std::vector<int> seen;
+  int guard = 0;
+  while (!f.player.ended && guard++ < 1000) {
+    if (f.player.tick == 0) seen.push_back(f.player.order * 100 + f.player.row);
+    f.Ticks(1);
+    if (f.player.order == 1 && f.player.row == 7) {
+      EXPECT_EQ(f.player.speed, 3);
+    }
+  }
+  EXPECT_TRUE(f.player.ended);
+  EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 1, 2, 1, 2, 3, 105, 105, 105, 106, 107}));
+  EXPECT_EQ(f.player.bpm, 150);
+  // Looping: the jump back restarts the song instead of ending it.
+  f.Start(true);
+  f.Ticks(400);
+  EXPECT_FALSE(f.player.ended);
+}
+
+TEST(Mixer, PingPongForwardAndRamping) {
+  zqa::Sample s;
+  s.data = {0, 1000, 2000, 3000, 4000, 5000};
+  s.length = 6;
+  s.loop = zqa::kLoopPingPong;
+  s.loopStart = 2;
+  s.loopLength = 4;
+  zqa::FinishSample(s);
+  zqa::Voice v;
+  v.Start(s, 0);
+  v.step = int64_t(1) << 32;
+  v.SetGains(1, 1, false);
+  zqa::MixOptions nearest;
+  nearest.interpolate = false;
+  float out[2 * 16] = {};
+  v.Mix(out, 16, nearest);
+  std::vector<int> got;
+  for (int i = 0; i < 16; i++) got.push_back(int(std::lround(out[2 * i] * 32768)));
+  // Each turn plays its end frame twice, as FT2 (and the reference player) do.
+  EXPECT_EQ(got, (std::vector<int>{0, 1000, 2000, 3000, 4000, 5000, 5000, 4000, 3000, 2000, 2000, 3000, 4000, 5000, 5000, 4000}));
+
+  s.loop = zqa::kLoopForward;
+  zqa::FinishSample(s);
+  v.Start(s, 0);
+  v.SetGains(1, 1, false);
+  float out2[2 * 10] = {};
+  v.Mix(out2, 10, nearest);
+  EXPECT_EQ(int(std::lround(out2[2 * 6] * 32768)), 2000);
+  EXPECT_EQ(int(std::lround(out2[2 * 9] * 32768)), 5000);
+
+  // A cut with ramping falls over kRampFrames instead of jumping.
+  zqa::Sample dc;
+  dc.data.assign(1000, 20000);
+  dc.length = 1000;
+  zqa::FinishSample(dc);
+  v.Start(dc, 0);
+  v.SetGains(1, 1, false);
+  v.FadeOut();
+  std::vector<float> buf(2 * 200, 0.0f);
+  v.Mix(buf.data(), 200, zqa::MixOptions());
+  float maxStep = 0;
+  for (int i = 1; i < 200; i++) maxStep = std::max(maxStep, std::fabs(buf[2 * i] - buf[2 * i - 2]));
+  EXPECT_LT(maxStep, 0.62f / zqa::kRampFrames * 1.5f);
+  EXPECT_EQ(buf[2 * 199], 0.0f);
+  EXPECT_FALSE(v.active);
+}
+
+TEST(Mixer, NoteChangesDoNotClick) {
+  // Square wave notes changing every row: with ramping, the output never
+  // jumps by more than the waveform itself does between frames.
+  auto x = OneChannel(16);
+  x.ins[0] = modgen::OneSample(modgen::Wave(0, 32, 30000));
+  for (int r = 0; r < 16; r++) x.At(0, r, 0) = {uint8_t(r % 2 ? 49 : 56), 1, uint8_t(r % 3 ? 0x50 : 0x20), 0, 0};
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  auto maxJump = [&](bool ramp) {
+    f.player.mix.ramp = ramp;
+    f.Start();
+    std::vector<float> buf(2 * 44100, 0.0f);
+    f.player.Render(buf.data(), 44100);
+    float m = 0;
+    for (int i = 1; i < 44100; i++) m = std::max(m, std::fabs(buf[2 * i] - buf[2 * i - 2]));
+    return m;
+  };
+  float smooth = maxJump(true), rough = maxJump(false);
+  EXPECT_LT(smooth, 0.05f);
+  EXPECT_GT(rough, smooth * 3);
+}
