@@ -374,29 +374,35 @@ void CZMth::ProyectCords(const Vector3* source, Vector3* destination, int count)
 
 // ---------------------------------------------------------------- splines
 
-void CZMth::MakeBspline(const Vector3* points, int pointCount, Vector3* out, int steps)
+// Walks the spans of a uniform cubic spline: span j uses points j-1 .. j+2
+// and yields `steps` points at t = 0, dt, 2dt, ...
+template <class Eval>
+static void MTH_Spans(const Vector3* points, int pointCount, Vector3* out, int steps, Eval eval)
 {
     if (pointCount < 4 || steps < 1)
         return;
     const float dt = 1.0f / (float)steps;
     for (int j = 1; j <= pointCount - 3; j++) {
-        const Vector3* p0 = &points[j - 1];
-        const Vector3* p1 = &points[j];
-        const Vector3* p2 = &points[j + 1];
-        const Vector3* p3 = &points[j + 2];
+        const Vector3* p = &points[j - 1];
         float t = 0.0f;
-        for (int k = 0; k < steps; k++, t += dt) {
-            const float t2 = t * t, t3 = t2 * t;
-            const float b0 = (t2 - t) * 3.0f + 1.0f - t3;
-            const float b1 = (t3 - 2.0f * t2) * 3.0f + 4.0f;
-            const float b2 = (t2 + t - t3) * 3.0f + 1.0f;
-            const float b3 = t3;
-            out->x = (b0 * p0->x + b1 * p1->x + b2 * p2->x + b3 * p3->x) * 0.16666667f;
-            out->y = (b0 * p0->y + b1 * p1->y + b2 * p2->y + b3 * p3->y) * 0.16666667f;
-            out->z = (b0 * p0->z + b1 * p1->z + b2 * p2->z + b3 * p3->z) * 0.16666667f;
-            out++;
-        }
+        for (int k = 0; k < steps; k++, t += dt)
+            eval(p[0], p[1], p[2], p[3], t, t * t, t * t * t, out++);
     }
+}
+
+void CZMth::MakeBspline(const Vector3* points, int pointCount, Vector3* out, int steps)
+{
+    MTH_Spans(points, pointCount, out, steps,
+              [](const Vector3& p0, const Vector3& p1, const Vector3& p2, const Vector3& p3, float t, float t2,
+                 float t3, Vector3* o) {
+                  const float b0 = (t2 - t) * 3.0f + 1.0f - t3;
+                  const float b1 = (t3 - 2.0f * t2) * 3.0f + 4.0f;
+                  const float b2 = (t2 + t - t3) * 3.0f + 1.0f;
+                  const float b3 = t3;
+                  o->x = (b0 * p0.x + b1 * p1.x + b2 * p2.x + b3 * p3.x) * 0.16666667f;
+                  o->y = (b0 * p0.y + b1 * p1.y + b2 * p2.y + b3 * p3.y) * 0.16666667f;
+                  o->z = (b0 * p0.z + b1 * p1.z + b2 * p2.z + b3 * p3.z) * 0.16666667f;
+              });
 }
 
 static inline float MTH_CatmullRom(float p0, float p1, float p2, float p3, float t, float t2, float t3)
@@ -407,23 +413,13 @@ static inline float MTH_CatmullRom(float p0, float p1, float p2, float p3, float
 
 void CZMth::MakeCRSpline(const Vector3* points, int pointCount, Vector3* out, int steps)
 {
-    if (pointCount < 4 || steps < 1)
-        return;
-    const float dt = 1.0f / (float)steps;
-    for (int j = 1; j <= pointCount - 3; j++) {
-        const Vector3* p0 = &points[j - 1];
-        const Vector3* p1 = &points[j];
-        const Vector3* p2 = &points[j + 1];
-        const Vector3* p3 = &points[j + 2];
-        float t = 0.0f;
-        for (int k = 0; k < steps; k++, t += dt) {
-            const float t2 = t * t, t3 = t2 * t;
-            out->x = MTH_CatmullRom(p0->x, p1->x, p2->x, p3->x, t, t2, t3);
-            out->y = MTH_CatmullRom(p0->y, p1->y, p2->y, p3->y, t, t2, t3);
-            out->z = MTH_CatmullRom(p0->z, p1->z, p2->z, p3->z, t, t2, t3);
-            out++;
-        }
-    }
+    MTH_Spans(points, pointCount, out, steps,
+              [](const Vector3& p0, const Vector3& p1, const Vector3& p2, const Vector3& p3, float t, float t2,
+                 float t3, Vector3* o) {
+                  o->x = MTH_CatmullRom(p0.x, p1.x, p2.x, p3.x, t, t2, t3);
+                  o->y = MTH_CatmullRom(p0.y, p1.y, p2.y, p3.y, t, t2, t3);
+                  o->z = MTH_CatmullRom(p0.z, p1.z, p2.z, p3.z, t, t2, t3);
+              });
 }
 
 // ---------------------------------------------------------------- collisions

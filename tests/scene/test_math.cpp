@@ -585,13 +585,7 @@ ZQ_CHILD(math_last_slot)
 
 TEST(MathFatal, ThousandAndFirstThreadIsRefused)
 {
-    ZQChild c = ZQ_RunChild("math_stack_full");
-    EXPECT_FALSE(c.TimedOut);
-    EXPECT_EQ(c.ExitCode, 1u);
-    ASSERT_EQ(c.Boxes.size(), 1u);
-    EXPECT_EQ(c.Boxes[0].Text, "No space for more matrix stack");
-    EXPECT_EQ(c.Boxes[0].Caption, "Zarquel ZMth");
-    EXPECT_TRUE(c.Boxes[0].Topmost);
+    EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("math_stack_full"), 1, "No space for more matrix stack", "Zarquel ZMth"));
 
     ZQChild last = ZQ_RunChild("math_last_slot");
     EXPECT_FALSE(last.TimedOut);
