@@ -38,8 +38,8 @@ CZarquel::CZarquel()
     Xfs = CZS_Create<CZXfs>(2);
     Vti = CZS_Create<CZVti>(3);
     Mth = CZS_Create<CZMth>(4);
-    //  5 CZCaps
-    //  6 CZH3d
+    Caps = CZS_Create<CZCaps>(5);
+    H3d = CZS_Create<CZH3d>(6);
     //  7 CZGfx
     //  8 CZO3d
     Kbd = CZS_Create<CZKbd>(9);
@@ -48,14 +48,14 @@ CZarquel::CZarquel()
     // 12 CZW3d
     // 13 CZSpr
     // 14 CZSnd
-    // 15 CZVgs
+    Vgs = CZS_Create<CZVgs>(15);
     // 16 CZOctree
     Threads = CZS_Create<CZThreads>(17);
     // 18 CZOctreeAABB
     // 19 CZParts
     // 20 CZFnt
 
-    if (!Mem || !Xfs || !Vti || !Mth || !Kbd || !Mse || !Fsf || !Threads)
+    if (!Mem || !Xfs || !Vti || !Mth || !Caps || !H3d || !Kbd || !Mse || !Fsf || !Vgs || !Threads)
         CZS_CriticalError();
 
     Threads->Debug = Debug;
@@ -68,6 +68,20 @@ CZarquel::CZarquel()
     Mem->Threads = Threads;
     Vti->Debug = Debug;
     Mth->Debug = Debug;
+    Vgs->Debug = Debug;
+    Vgs->Mem = Mem;
+    Vgs->Kbd = Kbd;
+    Vgs->Mse = Mse;
+    Vgs->H3d = H3d;
+    Vgs->Caps = Caps;
+    Caps->Debug = Debug;
+    Caps->Vgs = Vgs;
+    H3d->Debug = Debug;
+    H3d->Vgs = Vgs;
+    H3d->Mem = Mem;
+    H3d->Xfs = Xfs;
+    H3d->Mth = Mth;
+    H3d->Caps = Caps;
     Fsf->Debug = Debug;
     Fsf->Mem = Mem;
     Fsf->Xfs = Xfs;
@@ -78,10 +92,13 @@ CZarquel::~CZarquel()
     delete Fsf;
     delete Mse;
     delete Kbd;
+    delete H3d;
+    delete Vgs;
     delete Mth;
     delete Vti;
     delete Xfs;
     delete Mem;
+    delete Caps;
     delete Debug;
     // Last: the memory watchdog of the debug build may still use it until
     // the heap is gone.
@@ -91,7 +108,7 @@ CZarquel::~CZarquel()
 
 unsigned long CZarquel::StillAlive()
 {
-    return 1;
+    return Vgs && Vgs->DeviceLost ? 2 : 1;
 }
 
 void CZarquel::DumpState() {}

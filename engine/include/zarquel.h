@@ -6,13 +6,16 @@
 #include <windows.h>
 
 #include "zapi.h"
+#include "zcaps.h"
 #include "zdebug.h"
 #include "zfsf.h"
+#include "zh3d.h"
 #include "zkbd.h"
 #include "zmem.h"
 #include "zmse.h"
 #include "zmth.h"
 #include "zthreads.h"
+#include "zvgs.h"
 #include "zvti.h"
 #include "zxfs.h"
 

@@ -4,6 +4,7 @@
 #define ZQ_GFX_FIXTURE_H
 
 #include <cstdint>
+#include <vector>
 
 #include "zarquel.h"
 #include "zh3d.h"
