@@ -126,7 +126,7 @@ void CZVgs::SelectGraphMode(unsigned long width, unsigned long height, unsigned 
         Debug->ShowMessageAndExit("Can't open window. uh\xBF?", VGS_CAPTION);
     if (window)
         *window = Window;
-    VGS_SelectMode(width, height, windowed, doubleSize, depth);
+    VGS_SelectMode(width, height);
 
     ShowWindow(Window, SW_SHOWNORMAL);
     if (!Windowed) {
@@ -153,11 +153,11 @@ void CZVgs::SelectGraphMode(unsigned long width, unsigned long height, unsigned 
     Depth = depth;
     Ready = nullptr;
     Window = window;
-    VGS_SelectMode(width, height, windowed, doubleSize, depth);
+    VGS_SelectMode(width, height);
 }
 
 // What both forms share once the window exists.
-void CZVgs::VGS_SelectMode(unsigned long width, unsigned long height, int, int, unsigned long)
+void CZVgs::VGS_SelectMode(unsigned long width, unsigned long height)
 {
     Width = width;
     Height = height;
@@ -249,7 +249,7 @@ void CZVgs::CreateVGSDDraw()
     pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
     pp.FullScreen_RefreshRateInHz = 0;
 
-    // The windowed device may be used from other threads (the timer's tick).
+    // Only the windowed device is made safe for calls from several threads.
     DWORD threading = Windowed ? D3DCREATE_MULTITHREADED : 0;
     HRESULT hr = E_FAIL;
     if (Caps->GetVertexShaderVersion() != 0) {

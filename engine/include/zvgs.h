@@ -147,8 +147,7 @@ private:
     void VGS_DrawMemPitch(const uint8_t* source, uint8_t* destination, unsigned long pitch, unsigned long size);
     void VGS_DrawMemColorKeyPitch(const uint8_t* source, uint8_t* destination, unsigned long pitch,
                                   unsigned long size);
-    void VGS_SelectMode(unsigned long width, unsigned long height, int windowed, int doubleSize,
-                        unsigned long depth);
+    void VGS_SelectMode(unsigned long width, unsigned long height);
     int VGS_TakeFreeEntry();
     void VGS_Compact();
     void VGS_DrawGroup(int first, unsigned long count, uint8_t* composition);

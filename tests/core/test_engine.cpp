@@ -14,6 +14,23 @@ TEST(Engine, CreatesLinksAndRegistersTheMainThread)
     EXPECT_EQ(z->Mem->Threads, z->Threads);
     EXPECT_EQ(z->Vti->Debug, z->Debug);
     EXPECT_EQ(z->Threads->Debug, z->Debug);
+    ASSERT_NE(z->Vgs, nullptr);
+    ASSERT_NE(z->H3d, nullptr);
+    ASSERT_NE(z->Caps, nullptr);
+    EXPECT_EQ(z->Vgs->Debug, z->Debug);
+    EXPECT_EQ(z->Vgs->Mem, z->Mem);
+    EXPECT_EQ(z->Vgs->Kbd, z->Kbd);
+    EXPECT_EQ(z->Vgs->Mse, z->Mse);
+    EXPECT_EQ(z->Vgs->H3d, z->H3d);
+    EXPECT_EQ(z->Vgs->Caps, z->Caps);
+    EXPECT_EQ(z->Caps->Vgs, z->Vgs);
+    EXPECT_EQ(z->Caps->Debug, z->Debug);
+    EXPECT_EQ(z->H3d->Debug, z->Debug);
+    EXPECT_EQ(z->H3d->Vgs, z->Vgs);
+    EXPECT_EQ(z->H3d->Mem, z->Mem);
+    EXPECT_EQ(z->H3d->Xfs, z->Xfs);
+    EXPECT_EQ(z->H3d->Mth, z->Mth);
+    EXPECT_EQ(z->H3d->Caps, z->Caps);
 
     EXPECT_EQ(z->MainThreadId, GetCurrentThreadId());
     EXPECT_EQ(z->MainThreadPseudo, GetCurrentThread());
@@ -26,6 +43,11 @@ TEST(Engine, CreatesLinksAndRegistersTheMainThread)
     EXPECT_EQ(main.Running, 1u);
     EXPECT_EQ(main.Routine, nullptr);
 
+    EXPECT_EQ(z->StillAlive(), 1u);
+    // StillAlive reports the display's device-lost flag, nothing else.
+    z->Vgs->DeviceLost = 1;
+    EXPECT_EQ(z->StillAlive(), 2u);
+    z->Vgs->DeviceLost = 0;
     EXPECT_EQ(z->StillAlive(), 1u);
     z->DumpState();
     delete z;
@@ -56,6 +78,12 @@ ZQ_CHILD(fail_threads)
     new CZarquel;
 }
 
+ZQ_CHILD(fail_display)
+{
+    CZarquel::TestFailCreation = 15;
+    new CZarquel;
+}
+
 TEST(Engine, MissingDebugEndsWithoutABox)
 {
     ZQChild c = ZQ_RunChild("fail_debug");
@@ -67,4 +95,5 @@ TEST(Engine, MissingDebugEndsWithoutABox)
 TEST(Engine, MissingServiceShowsCriticalError)
 {
     EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("fail_threads"), 1, "Critical Error Initializing Zarquel", "Zarquel V3.0"));
+    EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("fail_display"), 1, "Critical Error Initializing Zarquel", "Zarquel V3.0"));
 }
