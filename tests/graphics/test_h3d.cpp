@@ -400,3 +400,70 @@ TEST(H3dEngine, StillAliveIsOneOnAHealthyDevice)
 }
 
 }  // namespace
+
+namespace {
+
+// A screen-space triangle of one colour over (x0, y0) - (x1, y0) - (x0, y1).
+POLYSTRUCT ScreenTriangle(float x0, float y0, float x1, float y1, float z, uint32_t colour)
+{
+    POLYSTRUCT p = {};
+    const float xs[3] = {x0, x1, x0}, ys[3] = {y0, y0, y1};
+    for (int v = 0; v < 3; v++) {
+        p.Vertex[v].x = xs[v];
+        p.Vertex[v].y = ys[v];
+        p.Vertex[v].z = z;
+        p.Vertex[v].Diffuse = colour;
+    }
+    p.Kind = ZPRIM_COLORED_2D;
+    p.Rhw = 1.0f;
+    return p;
+}
+
+TEST(H3dFrame, ClearColourAndAScreenTriangleWhereExpected)
+{
+    ZQGfx g;
+    ASSERT_TRUE(g.Open(64, 64));
+    g.Vgs->ClearColor = 0xFF204080;
+    POLYSTRUCT p = ScreenTriangle(0, 0, 64, 64, 0.5f, 0xFFFF0000);
+    g.H3d->DrawPoly(&p);
+    g.Frame();
+    EXPECT_TRUE(ZQ_Near(0xFFFF0000, g.Pixel(5, 5)));        // inside, near the right angle
+    EXPECT_TRUE(ZQ_Near(0xFFFF0000, g.Pixel(40, 10)));
+    EXPECT_TRUE(ZQ_Near(0xFF204080, g.Pixel(60, 60)));      // beyond the hypotenuse
+    EXPECT_TRUE(ZQ_Near(0xFF204080, g.Pixel(40, 40)));
+    EXPECT_EQ(1u, g.H3d->FrameDrawCalls);
+    // The batch is gone after the frame: the next one shows only the clear colour.
+    g.Frame();
+    EXPECT_TRUE(ZQ_Near(0xFF204080, g.Pixel(5, 5)));
+    EXPECT_EQ(0u, g.H3d->FrameDrawCalls);
+    g.Close();
+}
+
+TEST(H3dFrame, DepthStaysFromFrameToFrameOnlyWhenNotCleared)
+{
+    ZQGfx g;
+    ASSERT_TRUE(g.Open(64, 64));
+    g.Vgs->ClearColor = 0xFF000000;
+    for (int clearEachFrame = 1; clearEachFrame >= 0; clearEachFrame--) {
+        g.H3d->SetClearZBuffer(clearEachFrame != 0);
+        g.H3d->ClearZBuffer();
+        POLYSTRUCT nearTri = ScreenTriangle(0, 0, 64, 64, 0.2f, 0xFFFF0000);
+        g.H3d->DrawPoly(&nearTri);
+        g.Frame();
+        POLYSTRUCT farTri = ScreenTriangle(0, 0, 64, 64, 0.6f, 0xFF00FF00);
+        g.H3d->DrawPoly(&farTri);
+        g.Frame();
+        uint32_t expect = clearEachFrame ? 0xFF00FF00 : 0xFF000000;   // hidden by last frame's depth
+        EXPECT_TRUE(ZQ_Near(expect, g.Pixel(5, 5))) << "clear z each frame " << clearEachFrame << ": "
+                                                    << std::hex << g.Pixel(5, 5);
+    }
+    // An explicit clear lets the far triangle through again.
+    g.H3d->ClearZBuffer();
+    POLYSTRUCT farTri = ScreenTriangle(0, 0, 64, 64, 0.6f, 0xFF00FF00);
+    g.H3d->DrawPoly(&farTri);
+    g.Frame();
+    EXPECT_TRUE(ZQ_Near(0xFF00FF00, g.Pixel(5, 5)));
+    g.Close();
+}
+
+}  // namespace
