@@ -190,6 +190,7 @@ private:
     void H3D_RenderPointSprites();
     void H3D_RenderTrianglesTexturedTransformed();
     void H3D_RenderTrianglesColoredTransformed();
+    void H3D_RenderTextureOnly(int kind, D3DPRIMITIVETYPE type);   // textured lines, point sprites
 
     uint32_t RefusedReported;       // one bit per kind: overflow already logged this frame
 };
