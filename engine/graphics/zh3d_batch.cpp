@@ -49,6 +49,10 @@ static const uint32_t H3D_Honoured[ZH3D_KINDS] = {
     ZRF_ADDITIVE | ZRF_ALPHATEST | ZRF_ALPHABLEND,
 };
 
+#define H3D_STR(x) #x
+#define H3D_XSTR(x) H3D_STR(x)
+#define H3D_LIMIT_TEXT H3D_XSTR(ZH3D_MAX_BUCKETS)
+
 // Pre-transformed textured lines carry no colour of their own.
 #define H3D_LINE2D_DIFFUSE 0x00FFFFFFu
 
@@ -84,7 +88,7 @@ ZH3D_BUCKET* CZH3d::H3D_FindBucket(int kind, const uint32_t key[3], uint32_t fla
         PrimitivesRefused++;
         return nullptr;
     }
-    const char* why = "table full";
+    const char* why = "table full (" H3D_LIMIT_TEXT " buckets)";
     for (ZH3D_BUCKET* b = table; b < table + ZH3D_MAX_BUCKETS; b++) {
         if (b->Count == ZH3D_FREE) {
             // Triangle stores outlive the frame; line and point stores were
@@ -114,8 +118,8 @@ ZH3D_BUCKET* CZH3d::H3D_FindBucket(int kind, const uint32_t key[3], uint32_t fla
     if (!(RefusedReported & (1u << kind))) {
         RefusedReported |= 1u << kind;
         if (Debug)
-            Debug->OutputDebug("H3D: %s: %s (%d buckets), primitives refused for the rest of the frame",
-                               ZH3D_KindInfo[kind].Name, why, ZH3D_MAX_BUCKETS);
+            Debug->OutputDebug("H3D: %s: %s, primitives refused for the rest of the frame",
+                               ZH3D_KindInfo[kind].Name, why);
     }
     return nullptr;
 }
