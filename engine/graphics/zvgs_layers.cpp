@@ -38,6 +38,22 @@ void CZVgs::VGS_Compact()
     LayerCount = live;
 }
 
+// Frees every 2D layer's buffer (at the size it was made with) and empties
+// the table.
+void CZVgs::VGS_FreeLayers()
+{
+    for (int i = 0; i < ZVGS_MAX_LAYERS; i++) {
+        ZVGS_LAYER& l = Layers[i];
+        if (l.Handle != 0 && l.Kind == ZVGS_LAYER_2D && Mem)
+            Mem->FreeMem((void*)(uintptr_t)l.Handle, LayerSize);
+        l = ZVGS_LAYER();
+        l.Order = ZVGS_LAYER_FREE_ORDER;
+    }
+    LayerCount = 0;
+    LowerCount = UpperCount = 0;
+    ReorderNeeded = 0;
+}
+
 unsigned long CZVgs::CreateLayer2D()
 {
     int i = VGS_TakeFreeEntry();
