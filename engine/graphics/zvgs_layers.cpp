@@ -285,11 +285,17 @@ void CZVgs::RenderScene(RECT* source, RECT* destination)
             H3d->H3D_DeInit();
         // Reset may fill in the parameters it was given; keep ours as created.
         D3DPRESENT_PARAMETERS pp = PresentParams;
-        Device->Reset(&pp);
+        const HRESULT reset = Device->Reset(&pp);
+        // Init either way: the renderer's tables must exist for the next
+        // primitives, and a failed reset is tried again next frame after
+        // another H3D_DeInit.
         if (H3d)
             H3d->Init();
         DeviceLost = 1;
-        DeviceResets++;
+        if (SUCCEEDED(reset))
+            DeviceResets++;
+        else if (Debug)
+            Debug->OutputDebug("ZVGS: Reset failed (0x%08lx); trying again next frame", (unsigned long)reset);
         return;
     }
     DeviceLost = 0;

@@ -322,8 +322,16 @@ TEST_F(VgsFrame, ForcedLostAndNotResetFrames)
     EXPECT_EQ(2u, g.Z->StillAlive());
     EXPECT_EQ(1u, g.Vgs->FramesLost);
 
-    g.H3d->SetCullingState(false, false);
+    // A reset that fails is not counted; the next frame tries again.
     spy.ForcedState = D3DERR_DEVICENOTRESET;
+    spy.ForcedResetFailure = D3DERR_DEVICELOST;
+    Frame();
+    EXPECT_EQ("R", spy.Calls);
+    EXPECT_EQ(2u, g.Z->StillAlive());
+    EXPECT_EQ(0u, g.Vgs->DeviceResets);
+    spy.ForcedResetFailure = 0;
+
+    g.H3d->SetCullingState(false, false);
     Frame();
     EXPECT_EQ("R", spy.Calls);
     EXPECT_EQ(2u, g.Z->StillAlive());

@@ -24,6 +24,8 @@ HRESULT __stdcall SpyTest(IDirect3DDevice9* d)
 HRESULT __stdcall SpyReset(IDirect3DDevice9* d, D3DPRESENT_PARAMETERS* pp)
 {
     ZQSpy::Current->Calls += 'R';
+    if (ZQSpy::Current->ForcedResetFailure)
+        return ZQSpy::Current->ForcedResetFailure;
     return Orig<ResetFn>(ZQSpy::RESET)(d, pp);
 }
 

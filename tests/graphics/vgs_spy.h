@@ -32,8 +32,10 @@ struct ZQSpy {
     RECT SceneRect = {0, 0, 0, 0};
     D3DCOLOR SceneColour = 0;
 
-    // While nonzero, TestCooperativeLevel returns it instead of asking.
+    // While nonzero, TestCooperativeLevel returns it instead of asking, and
+    // Reset fails with ForcedResetFailure without resetting.
     HRESULT ForcedState = 0;
+    HRESULT ForcedResetFailure = 0;
 
     void Install(IDirect3DDevice9* device);
     void Remove();
