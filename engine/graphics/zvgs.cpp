@@ -54,6 +54,7 @@ CZVgs::~CZVgs()
         Receiver = nullptr;
     ReleaseObjects();
     if (Mem) {
+        VGS_FreeLayers();
         if (LowerBuffer)
             Mem->FreeMem(LowerBuffer, LayerSize);
         if (UpperBuffer)
@@ -126,10 +127,20 @@ void CZVgs::SelectGraphMode(unsigned long width, unsigned long height, unsigned 
         Debug->ShowMessageAndExit("Can't open window. uh\xBF?", VGS_CAPTION);
     if (window)
         *window = Window;
+    // The flag is process-wide: one set by an earlier mode must not end this
+    // mode's wait. The change arrives during device creation at the earliest.
+    DisplayChanged = 0;
+    DEVMODEA before = {};
+    before.dmSize = sizeof(before);
+    const bool known = EnumDisplaySettingsA(NULL, ENUM_CURRENT_SETTINGS, &before) != 0;
     VGS_SelectMode(width, height);
 
     ShowWindow(Window, SW_SHOWNORMAL);
-    if (!Windowed) {
+    // A desktop already in the requested mode is not switched, and then no
+    // WM_DISPLAYCHANGE comes (Wine skips such a switch): nothing to wait for.
+    const bool unchanged = known && before.dmPelsWidth == Width && before.dmPelsHeight == Height &&
+                           before.dmBitsPerPel == PixelSize * 8;
+    if (!Windowed && !unchanged) {
         DWORD start = GetTickCount();
         while (!DisplayChanged) {
             if (GetTickCount() - start > VGS_DISPLAY_CHANGE_WAIT_MS) {
@@ -161,8 +172,10 @@ void CZVgs::VGS_SelectMode(unsigned long width, unsigned long height)
 {
     Width = width;
     Height = height;
-    // A second selection replaces the first mode's device and buffers.
+    // A second selection replaces the first mode's device and buffers, and
+    // its layers: they were sized for the first mode.
     ReleaseObjects();
+    VGS_FreeLayers();
     if (LowerBuffer)
         Mem->FreeMem(LowerBuffer, LayerSize);
     if (UpperBuffer)
@@ -178,7 +191,6 @@ void CZVgs::VGS_SelectMode(unsigned long width, unsigned long height)
         Debug->ShowMessageAndExit("Not enough memory for the layer composition buffers", VGS_CAPTION);
 
     Receiver = this;
-    LayerCount = 0;
     Ready = this;
 }
 

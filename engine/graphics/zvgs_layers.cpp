@@ -38,6 +38,22 @@ void CZVgs::VGS_Compact()
     LayerCount = live;
 }
 
+// Frees every 2D layer's buffer (at the size it was made with) and empties
+// the table.
+void CZVgs::VGS_FreeLayers()
+{
+    for (int i = 0; i < ZVGS_MAX_LAYERS; i++) {
+        ZVGS_LAYER& l = Layers[i];
+        if (l.Handle != 0 && l.Kind == ZVGS_LAYER_2D && Mem)
+            Mem->FreeMem((void*)(uintptr_t)l.Handle, LayerSize);
+        l = ZVGS_LAYER();
+        l.Order = ZVGS_LAYER_FREE_ORDER;
+    }
+    LayerCount = 0;
+    LowerCount = UpperCount = 0;
+    ReorderNeeded = 0;
+}
+
 unsigned long CZVgs::CreateLayer2D()
 {
     int i = VGS_TakeFreeEntry();
@@ -269,11 +285,17 @@ void CZVgs::RenderScene(RECT* source, RECT* destination)
             H3d->H3D_DeInit();
         // Reset may fill in the parameters it was given; keep ours as created.
         D3DPRESENT_PARAMETERS pp = PresentParams;
-        Device->Reset(&pp);
+        const HRESULT reset = Device->Reset(&pp);
+        // Init either way: the renderer's tables must exist for the next
+        // primitives, and a failed reset is tried again next frame after
+        // another H3D_DeInit.
         if (H3d)
             H3d->Init();
         DeviceLost = 1;
-        DeviceResets++;
+        if (SUCCEEDED(reset))
+            DeviceResets++;
+        else if (Debug)
+            Debug->OutputDebug("ZVGS: Reset failed (0x%08lx); trying again next frame", (unsigned long)reset);
         return;
     }
     DeviceLost = 0;

@@ -150,6 +150,7 @@ private:
     void VGS_SelectMode(unsigned long width, unsigned long height);
     int VGS_TakeFreeEntry();
     void VGS_Compact();
+    void VGS_FreeLayers();
     void VGS_DrawGroup(int first, unsigned long count, uint8_t* composition);
     static LRESULT CALLBACK VGS_WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 };
