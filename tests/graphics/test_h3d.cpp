@@ -403,11 +403,12 @@ TEST(H3dEngine, StillAliveIsOneOnAHealthyDevice)
 
 namespace {
 
-// A screen-space triangle of one colour over (x0, y0) - (x1, y0) - (x0, y1).
+// A screen-space triangle of one colour over (x0, y0) - (x0, y1) - (x1, y0):
+// counter-clockwise on screen, so Init's clockwise culling keeps it.
 POLYSTRUCT ScreenTriangle(float x0, float y0, float x1, float y1, float z, uint32_t colour)
 {
     POLYSTRUCT p = {};
-    const float xs[3] = {x0, x1, x0}, ys[3] = {y0, y0, y1};
+    const float xs[3] = {x0, x0, x1}, ys[3] = {y0, y1, y0};
     for (int v = 0; v < 3; v++) {
         p.Vertex[v].x = xs[v];
         p.Vertex[v].y = ys[v];
