@@ -12,6 +12,7 @@
 
 static_assert(sizeof(void*) == 4, "buckets keep store addresses in 32-bit words");
 
+// Filled with a discard lock once per bucket, never read back.
 #define H3D_DYNAMIC (D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY)
 // Lines and points are drawn by software vertex processing on a mixed device.
 #define H3D_DYNAMIC_SW (D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY | D3DUSAGE_SOFTWAREPROCESSING)
@@ -20,7 +21,8 @@ const ZH3D_KIND_INFO ZH3D_KindInfo[ZH3D_KINDS] = {
     {"textured triangles", ZH3D_FVF_TRIS_TEXTURED, 48, 3, 144000, H3D_DYNAMIC, 144000},
     {"pre-transformed textured triangles", ZH3D_FVF_TRIS_TEXTURED_2D, 36, 3, 108000, H3D_DYNAMIC, 108000},
     {"coloured triangles", ZH3D_FVF_TRIS_COLORED, 32, 3, 96000, H3D_DYNAMIC, 96000},
-    // The store is larger than 1000 primitives need; kept at its historic size.
+    // Store larger than its 1000 primitives need (60000 bytes), as is the
+    // coloured lines' (56000); both sizes are kept as allotted.
     {"pre-transformed coloured triangles", ZH3D_FVF_TRIS_COLORED_2D, 20, 3, 60000, H3D_DYNAMIC, 96000},
     {"textured lines", ZH3D_FVF_LINES_TEXTURED, 32, 2, 64000, H3D_DYNAMIC_SW, 64000},
     {"pre-transformed textured lines", ZH3D_FVF_LINES_TEXTURED_2D, 28, 2, 56000, H3D_DYNAMIC_SW, 56000},
@@ -379,7 +381,7 @@ void CZH3d::H3D_BucketStates(const ZH3D_BUCKET* bucket, uint32_t honoured)
 
 // Fills the kind's vertex buffer from the bucket's store and draws, one
 // buffer-full at a time.
-void CZH3d::H3D_DrawBucket(int kind, const ZH3D_BUCKET* bucket, D3DPRIMITIVETYPE type)
+void CZH3d::H3D_DrawBucket(int kind, ZH3D_BUCKET* bucket, D3DPRIMITIVETYPE type)
 {
     IDirect3DVertexBuffer9* vb = VertexBuffers[kind];
     const uint32_t bytes = H3D_Bytes(kind);
@@ -402,7 +404,7 @@ void CZH3d::H3D_DrawBucket(int kind, const ZH3D_BUCKET* bucket, D3DPRIMITIVETYPE
         left -= n;
     }
     // Marks the bucket drawn for H3D_DeleteTables (which rewinds it anyway).
-    const_cast<ZH3D_BUCKET*>(bucket)->Cursor = bucket->Store;
+    bucket->Cursor = bucket->Store;
 }
 
 void CZH3d::H3D_CustomShader(const ZH3D_BUCKET* bucket)
@@ -475,7 +477,8 @@ void CZH3d::H3D_RenderTrianglesTextured()
             if (f & ZRF_SECOND_TEXTURE) {
                 const bool bump = (f & ZRF_BUMP) != 0;
                 const DWORD s = bump ? 2 : 1;
-                H3D_StageOps(device, 0, D3DTOP_SELECTARG1, D3DTA_TEXTURE);
+                if (custom)     // otherwise set just above
+                    H3D_StageOps(device, 0, D3DTOP_SELECTARG1, D3DTA_TEXTURE);
                 H3D_SecondStage(device, s, f);
                 if (!custom)
                     H3D_BindTexture(s, b->Texture2);

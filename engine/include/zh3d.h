@@ -178,7 +178,7 @@ private:
     void H3D_BindTexture(unsigned long stage, uint32_t texture);
     ZH3D_BUCKET* H3D_FindBucket(int kind, const uint32_t key[3], uint32_t flags, uint32_t recordKind);
     void H3D_BucketStates(const ZH3D_BUCKET* bucket, uint32_t honoured);
-    void H3D_DrawBucket(int kind, const ZH3D_BUCKET* bucket, D3DPRIMITIVETYPE type);
+    void H3D_DrawBucket(int kind, ZH3D_BUCKET* bucket, D3DPRIMITIVETYPE type);
     void H3D_BeginKind(int kind);
     void H3D_CustomShader(const ZH3D_BUCKET* bucket);
     void H3D_SortPoints(ZH3D_BUCKET* bucket);
