@@ -43,6 +43,7 @@ CZH3d::CZH3d()
     SavedDepthSurface = nullptr;
     memset(&Viewport, 0, sizeof(Viewport));
     memset(BoundTextures, 0, sizeof(BoundTextures));
+    memset(DeviceTextures, 0, sizeof(DeviceTextures));
     SortBuffer = nullptr;
     ParticlesOrderOn = 0;
     ClearZEachFrame = 0;
@@ -71,6 +72,8 @@ void CZH3d::Init()
     IDirect3DDevice9* device = Vgs->Device;
     // Init after Init (without a reset in between) must not leak the first set.
     H3D_DeInit();
+    // A new or reset device has no textures bound.
+    memset(DeviceTextures, 0, sizeof(DeviceTextures));
 
     Viewport.X = 0;
     Viewport.Y = 0;

@@ -291,12 +291,15 @@ void CZH3d::H3D_DeleteTables()
 
 void CZH3d::H3D_BindTexture(unsigned long stage, uint32_t texture)
 {
-    if (BoundTextures[stage] == texture) {
+    // The slots start each frame at 0 while the device may still hold last
+    // frame's texture: "none" is only skipped when the device has none.
+    if (BoundTextures[stage] == texture && (texture != 0 || DeviceTextures[stage] == 0)) {
         FrameTextureSkips++;
         return;
     }
     Vgs->Device->SetTexture(stage, (IDirect3DBaseTexture9*)(uintptr_t)texture);
     BoundTextures[stage] = texture;
+    DeviceTextures[stage] = texture;
     FrameTextureSets++;
 }
 

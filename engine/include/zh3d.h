@@ -193,6 +193,7 @@ private:
     void H3D_RenderTextureOnly(int kind, D3DPRIMITIVETYPE type);   // textured lines, point sprites
 
     uint32_t RefusedReported;       // one bit per kind: overflow already logged this frame
+    uint32_t DeviceTextures[ZH3D_STAGES];   // what the device really holds per stage
 };
 
 #endif

@@ -501,6 +501,19 @@ TEST_F(BatchTest, TextureSetsAreSkippedWhenTheSlotHoldsTheTexture)
     h->DrawPoly(&p);
     g.Frame();
     EXPECT_EQ(1u, hook.TextureSets(0));
+
+    // A slot of 0 at the frame's start does not mean the device holds none:
+    // a batch without a texture really unbinds last frame's.
+    hook.Clear();
+    POLYSTRUCT none = Tri(0);
+    h->DrawPoly(&none);
+    g.Frame();
+    EXPECT_EQ(1u, hook.TextureSets(0));
+    IDirect3DBaseTexture9* bound = reinterpret_cast<IDirect3DBaseTexture9*>(1);
+    ASSERT_EQ(D3D_OK, dev->GetTexture(0, &bound));
+    EXPECT_EQ(nullptr, bound);
+    if (bound)
+        bound->Release();
 }
 
 TEST_F(BatchTest, BlendAndAlphaTestStatesFollowEachBucketsFlags)
