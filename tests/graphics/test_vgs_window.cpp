@@ -489,7 +489,20 @@ ZQ_CHILD(vgs_lost)
 
     SendMessageA(w, WM_ACTIVATEAPP, FALSE, 0);
     report.Put("state_deactivated", (long)v->Device->TestCooperativeLevel());
+    // Queued for the frame that finds the device lost: dropped, never drawn.
+    POLYSTRUCT tri = {};
+    tri.Kind = ZPRIM_COLORED_2D;
+    tri.Rhw = 1.0f;
+    POINTSTRUCT point = {};
+    point.Kind = ZPRIM_POINT;
+    h->DrawPoly(&tri);
+    h->DrawPoint(&point);
+    const uint32_t drawnBefore = h->FramesDrawn;
     v->RenderScene(nullptr, nullptr);
+    report.Put("lost_dropped", (long)h->PrimitivesDropped);
+    report.Put("lost_drawn", (long)(h->FramesDrawn - drawnBefore));
+    report.Put("lost_left", (long)(h->Tables[ZH3D_TRIS_COLORED_2D][0].Count != ZH3D_FREE) +
+                                (h->Tables[ZH3D_POINTS][0].Count != ZH3D_FREE));
     report.Put("lost_alive", (long)z->StillAlive());
     report.Put("lost_frames", (long)v->FramesLost);
     report.Put("lost_resets", (long)v->DeviceResets);
@@ -537,6 +550,9 @@ TEST(VgsFullScreen, LostDeviceCycle)
 
     ASSERT_EQ(D3DERR_DEVICELOST, r["state_deactivated"]);
     EXPECT_EQ(2, r["lost_alive"]);
+    EXPECT_EQ(2, r["lost_dropped"]);
+    EXPECT_EQ(0, r["lost_drawn"]);
+    EXPECT_EQ(0, r["lost_left"]);
     EXPECT_EQ(1, r["lost_frames"]);
     EXPECT_EQ(0, r["lost_resets"]);
     EXPECT_EQ(1, r["lost_composed"]);
