@@ -6,7 +6,8 @@
 
 #include "d3d_hook.h"
 
-static ZQHook* g_Hook;
+ZQHook* ZQHook::Current;
+#define g_Hook ZQHook::Current
 static IDirect3DDevice9* g_Device;
 static IDirect3DDevice9Vtbl* g_DeviceOriginal;
 static IDirect3DDevice9Vtbl g_DeviceTable;
@@ -85,6 +86,68 @@ static HRESULT STDMETHODCALLTYPE Hook_SetRenderState(IDirect3DDevice9* This, D3D
     return g_DeviceOriginal->SetRenderState(This, state, value);
 }
 
+static HRESULT STDMETHODCALLTYPE Hook_TestCooperativeLevel(IDirect3DDevice9* This)
+{
+    if (g_Hook->ForcedState)
+        return g_Hook->ForcedState;
+    return g_DeviceOriginal->TestCooperativeLevel(This);
+}
+
+static HRESULT STDMETHODCALLTYPE Hook_Reset(IDirect3DDevice9* This, D3DPRESENT_PARAMETERS* pp)
+{
+    g_Hook->Calls += 'R';
+    if (g_Hook->ForcedResetFailure)
+        return g_Hook->ForcedResetFailure;
+    return g_DeviceOriginal->Reset(This, pp);
+}
+
+static HRESULT STDMETHODCALLTYPE Hook_Present(IDirect3DDevice9* This, const RECT* source, const RECT* destination,
+                                              HWND window, const RGNDATA* dirty)
+{
+    g_Hook->Calls += 'P';
+    g_Hook->PresentSource = source;
+    g_Hook->PresentDestination = destination;
+    return g_DeviceOriginal->Present(This, source, destination, window, dirty);
+}
+
+static HRESULT STDMETHODCALLTYPE Hook_BeginScene(IDirect3DDevice9* This)
+{
+    g_Hook->Calls += 'B';
+    return g_DeviceOriginal->BeginScene(This);
+}
+
+static HRESULT STDMETHODCALLTYPE Hook_EndScene(IDirect3DDevice9* This)
+{
+    g_Hook->Calls += 'E';
+    if (g_Hook->PaintScene)
+        g_Hook->Fill(g_Hook->SceneColour, &g_Hook->SceneRect);
+    return g_DeviceOriginal->EndScene(This);
+}
+
+static HRESULT STDMETHODCALLTYPE Hook_Clear(IDirect3DDevice9* This, DWORD n, const D3DRECT* rects, DWORD flags,
+                                            D3DCOLOR colour, float z, DWORD stencil)
+{
+    if (flags & D3DCLEAR_TARGET) {
+        g_Hook->Calls += 'C';
+        g_Hook->ClearColour = colour;
+    } else {
+        g_Hook->Calls += 'Z';
+    }
+    return g_DeviceOriginal->Clear(This, n, rects, flags, colour, z, stencil);
+}
+
+void ZQHook::Fill(DWORD colour, const RECT* rect)
+{
+    D3DRECT r;
+    if (rect) {
+        r.x1 = rect->left;
+        r.y1 = rect->top;
+        r.x2 = rect->right;
+        r.y2 = rect->bottom;
+    }
+    g_DeviceOriginal->Clear(g_Device, rect ? 1 : 0, rect ? &r : nullptr, D3DCLEAR_TARGET, colour, 1.0f, 0);
+}
+
 bool ZQHook::Install(void* device)
 {
     if (g_Hook)
@@ -96,6 +159,12 @@ bool ZQHook::Install(void* device)
     g_DeviceTable.DrawPrimitive = Hook_DrawPrimitive;
     g_DeviceTable.SetTexture = Hook_SetTexture;
     g_DeviceTable.SetRenderState = Hook_SetRenderState;
+    g_DeviceTable.TestCooperativeLevel = Hook_TestCooperativeLevel;
+    g_DeviceTable.Reset = Hook_Reset;
+    g_DeviceTable.Present = Hook_Present;
+    g_DeviceTable.BeginScene = Hook_BeginScene;
+    g_DeviceTable.EndScene = Hook_EndScene;
+    g_DeviceTable.Clear = Hook_Clear;
     g_Device->lpVtbl = &g_DeviceTable;
     memset(g_StageTexture, 0, sizeof(g_StageTexture));
     return true;
@@ -114,6 +183,7 @@ void ZQHook::Clear()
     Draws.clear();
     Textures.clear();
     RenderStates.clear();
+    Calls.clear();
 }
 
 uint32_t ZQHook::TextureSets(DWORD stage) const

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "gfx_fixture.h"
-#include "vgs_spy.h"
+#include "d3d_hook.h"
 #include "zmem.h"
 #include "zqtest.h"
 
@@ -28,8 +28,8 @@ void Callback3D(ZVGS_BACKBUFFER* view)
     g_callback.Calls++;
     g_callback.View = *view;
     g_callback.FirstPixel = *(const uint32_t*)(uintptr_t)view->Bits;
-    if (ZQSpy::Current)
-        ZQSpy::Current->Calls += 'K';
+    if (ZQHook::Current)
+        ZQHook::Current->Calls += 'K';
 }
 
 class VgsFrame : public ::testing::Test {
@@ -93,7 +93,7 @@ protected:
     uint32_t Px(const std::vector<uint32_t>& all, int x, int y) { return all[y * g.Vgs->Width + x] & 0xFFFFFF; }
 
     ZQGfx g;
-    ZQSpy spy;
+    ZQHook spy;
 };
 
 TEST_F(VgsFrame, NoLayersNeitherClearsNorPresents)
