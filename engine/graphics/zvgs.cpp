@@ -53,13 +53,18 @@ CZVgs::~CZVgs()
     if (Receiver == this)
         Receiver = nullptr;
     ReleaseObjects();
-    if (Mem) {
-        VGS_FreeLayers();
-        if (LowerBuffer)
-            Mem->FreeMem(LowerBuffer, LayerSize);
-        if (UpperBuffer)
-            Mem->FreeMem(UpperBuffer, LayerSize);
-    }
+    if (Mem)
+        VGS_FreeModeMemory();
+}
+
+// The layers and composition buffers of the selected mode, all sized for it.
+void CZVgs::VGS_FreeModeMemory()
+{
+    VGS_FreeLayers();
+    if (LowerBuffer)
+        Mem->FreeMem(LowerBuffer, LayerSize);
+    if (UpperBuffer)
+        Mem->FreeMem(UpperBuffer, LayerSize);
     LowerBuffer = UpperBuffer = nullptr;
 }
 
@@ -114,12 +119,7 @@ int CZVgs::CreateVGSWindow(unsigned long x, unsigned long y, char* title)
 void CZVgs::SelectGraphMode(unsigned long width, unsigned long height, unsigned long x, unsigned long y,
                             char* title, HWND* window, int windowed, int doubleSize, unsigned long depth)
 {
-    if (!Initialised)
-        Debug->ShowMessageAndExit("You need to init VGS before!", VGS_CAPTION);
-    Windowed = windowed;
-    DoubleSize = doubleSize;
-    Depth = depth;
-    Ready = nullptr;
+    VGS_BeginSelect(windowed, doubleSize, depth);
     // The window's size comes from the mode; CreateVGSWindow reads it.
     Width = width;
     Height = height;
@@ -157,14 +157,20 @@ void CZVgs::SelectGraphMode(unsigned long width, unsigned long height, unsigned 
 void CZVgs::SelectGraphMode(unsigned long width, unsigned long height, unsigned long, unsigned long, char*,
                             HWND window, int windowed, int doubleSize, unsigned long depth)
 {
+    VGS_BeginSelect(windowed, doubleSize, depth);
+    Window = window;
+    VGS_SelectMode(width, height);
+}
+
+// What both forms do before there is a window.
+void CZVgs::VGS_BeginSelect(int windowed, int doubleSize, unsigned long depth)
+{
     if (!Initialised)
         Debug->ShowMessageAndExit("You need to init VGS before!", VGS_CAPTION);
     Windowed = windowed;
     DoubleSize = doubleSize;
     Depth = depth;
     Ready = nullptr;
-    Window = window;
-    VGS_SelectMode(width, height);
 }
 
 // What both forms share once the window exists.
@@ -175,12 +181,7 @@ void CZVgs::VGS_SelectMode(unsigned long width, unsigned long height)
     // A second selection replaces the first mode's device and buffers, and
     // its layers: they were sized for the first mode.
     ReleaseObjects();
-    VGS_FreeLayers();
-    if (LowerBuffer)
-        Mem->FreeMem(LowerBuffer, LayerSize);
-    if (UpperBuffer)
-        Mem->FreeMem(UpperBuffer, LayerSize);
-    LowerBuffer = UpperBuffer = nullptr;
+    VGS_FreeModeMemory();
 
     CreateVGSDDraw();
 

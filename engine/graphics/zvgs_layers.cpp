@@ -98,16 +98,17 @@ unsigned long CZVgs::CreateLayer3D()
     return ZVGS_HANDLE_3D;
 }
 
-void CZVgs::DestroyLayer2D(unsigned long handle)
+// Frees every live entry of that kind with that handle (a 2D layer's buffer
+// goes back to the memory manager) and closes the gap it leaves.
+void CZVgs::VGS_DestroyLayers(unsigned long handle, uint32_t kind)
 {
-    if (handle == 0 || handle == ZVGS_HANDLE_3D)
-        return;
     bool found = false;
     for (unsigned long i = 0; i < LayerCount; i++) {
         ZVGS_LAYER& l = Layers[i];
-        if (l.Handle != handle || l.Kind != ZVGS_LAYER_2D)
+        if (l.Handle != handle || l.Kind != kind)
             continue;
-        Mem->FreeMem((void*)(uintptr_t)l.Handle, LayerSize);
+        if (kind == ZVGS_LAYER_2D)
+            Mem->FreeMem((void*)(uintptr_t)l.Handle, LayerSize);
         l.Handle = 0;
         l.Order = ZVGS_LAYER_FREE_ORDER;
         found = true;
@@ -118,23 +119,16 @@ void CZVgs::DestroyLayer2D(unsigned long handle)
     }
 }
 
+void CZVgs::DestroyLayer2D(unsigned long handle)
+{
+    if (handle != 0 && handle != ZVGS_HANDLE_3D)
+        VGS_DestroyLayers(handle, ZVGS_LAYER_2D);
+}
+
 void CZVgs::DestroyLayer3D(unsigned long handle)
 {
-    if (handle != ZVGS_HANDLE_3D)
-        return;
-    bool found = false;
-    for (unsigned long i = 0; i < LayerCount; i++) {
-        ZVGS_LAYER& l = Layers[i];
-        if (l.Handle != handle || l.Kind != ZVGS_LAYER_3D)
-            continue;
-        l.Handle = 0;
-        l.Order = ZVGS_LAYER_FREE_ORDER;
-        found = true;
-    }
-    if (found) {
-        VGS_Compact();
-        ReorderNeeded = 1;
-    }
+    if (handle == ZVGS_HANDLE_3D)
+        VGS_DestroyLayers(handle, ZVGS_LAYER_3D);
 }
 
 void CZVgs::ClearLayer(unsigned long handle)

@@ -151,6 +151,9 @@ private:
     int VGS_TakeFreeEntry();
     void VGS_Compact();
     void VGS_FreeLayers();
+    void VGS_FreeModeMemory();
+    void VGS_DestroyLayers(unsigned long handle, uint32_t kind);
+    void VGS_BeginSelect(int windowed, int doubleSize, unsigned long depth);
     void VGS_DrawGroup(int first, unsigned long count, uint8_t* composition);
     static LRESULT CALLBACK VGS_WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 };
