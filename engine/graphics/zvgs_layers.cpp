@@ -54,6 +54,20 @@ void CZVgs::VGS_FreeLayers()
     ReorderNeeded = 0;
 }
 
+// Makes entry `i` a new live layer and counts it; returns its handle.
+unsigned long CZVgs::VGS_FillEntry(int i, uint32_t handle, uint32_t kind, uint32_t order)
+{
+    ZVGS_LAYER& l = Layers[i];
+    l.Handle = handle;
+    l.UserValue = ZVGS_USER_VALUE;
+    l.Kind = kind;
+    l.Order = order;
+    l.DrawMode = ZVGS_DRAW_COPY;
+    LayerCount++;
+    ReorderNeeded = 1;
+    return handle;
+}
+
 unsigned long CZVgs::CreateLayer2D()
 {
     int i = VGS_TakeFreeEntry();
@@ -65,15 +79,7 @@ unsigned long CZVgs::CreateLayer2D()
         return 0;
     }
     CZMem::MMXMemFill(pixels, 0, LayerSize);
-    ZVGS_LAYER& l = Layers[i];
-    l.Handle = (uint32_t)(uintptr_t)pixels;
-    l.UserValue = ZVGS_USER_VALUE;
-    l.Kind = ZVGS_LAYER_2D;
-    l.Order = ZVGS_ORDER_2D;
-    l.DrawMode = ZVGS_DRAW_COPY;
-    LayerCount++;
-    ReorderNeeded = 1;
-    return l.Handle;
+    return VGS_FillEntry(i, (uint32_t)(uintptr_t)pixels, ZVGS_LAYER_2D, ZVGS_ORDER_2D);
 }
 
 unsigned long CZVgs::CreateLayer3D()
@@ -87,15 +93,7 @@ unsigned long CZVgs::CreateLayer3D()
     int i = VGS_TakeFreeEntry();
     if (i < 0)
         return 0;
-    ZVGS_LAYER& l = Layers[i];
-    l.Handle = ZVGS_HANDLE_3D;
-    l.UserValue = ZVGS_USER_VALUE;
-    l.Kind = ZVGS_LAYER_3D;
-    l.Order = ZVGS_ORDER_3D;
-    l.DrawMode = ZVGS_DRAW_COPY;
-    LayerCount++;
-    ReorderNeeded = 1;
-    return ZVGS_HANDLE_3D;
+    return VGS_FillEntry(i, ZVGS_HANDLE_3D, ZVGS_LAYER_3D, ZVGS_ORDER_3D);
 }
 
 // Frees every live entry of that kind with that handle (a 2D layer's buffer

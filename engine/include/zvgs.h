@@ -149,6 +149,7 @@ private:
                                   unsigned long size);
     void VGS_SelectMode(unsigned long width, unsigned long height);
     int VGS_TakeFreeEntry();
+    unsigned long VGS_FillEntry(int i, uint32_t handle, uint32_t kind, uint32_t order);
     void VGS_Compact();
     void VGS_FreeLayers();
     void VGS_FreeModeMemory();
