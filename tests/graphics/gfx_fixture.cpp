@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "zqtest.h"
+
 bool ZQGfx::Open(unsigned long width, unsigned long height, int windowed, unsigned long depth)
 {
     Z = new CZarquel;
@@ -84,4 +86,13 @@ bool ZQ_Near(uint32_t a, uint32_t b, int tolerance)
             return false;
     }
     return true;
+}
+
+size_t ZQ_CountLogLines(const std::string& text)
+{
+    const std::string log = ZQ_ReadTextFile("c:\\zarquel.log");
+    size_t n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+        n++;
+    return n;
 }

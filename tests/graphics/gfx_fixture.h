@@ -4,6 +4,7 @@
 #define ZQ_GFX_FIXTURE_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "zarquel.h"
@@ -33,6 +34,9 @@ struct ZQGfx {
     // All pixels at once, row by row (width * height values).
     void Pixels(uint32_t* out);
 };
+
+// How many times `text` occurs in the engine's log "c:\zarquel.log".
+size_t ZQ_CountLogLines(const std::string& text);
 
 // True when the two colours differ by at most `tolerance` in each of R, G, B.
 bool ZQ_Near(uint32_t a, uint32_t b, int tolerance = 2);
