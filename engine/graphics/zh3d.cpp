@@ -154,7 +154,10 @@ void CZH3d::H3D_DeInit()
 {
     const uint32_t tableBytes = ZH3D_MAX_BUCKETS * sizeof(ZH3D_BUCKET);
     IDirect3DDevice9* device = Vgs ? Vgs->Device : nullptr;
-    if (device) {
+    // Only while the renderer is up: run again after a failed Reset, this
+    // must make no device call (the device then takes only Reset,
+    // TestCooperativeLevel and Release).
+    if (device && VertexBuffers[0]) {
         H3D_RestoreScreenTarget();
         // The device lets go of what it still has bound.
         for (DWORD s = 0; s < ZH3D_STAGES; s++)

@@ -168,6 +168,28 @@ void CZH3d::H3D_ReleaseTextures()
 
 unsigned long CZH3d::LoadTextureFromFile(char* name) { return H3D_LoadTextureParsed(name); }
 
+// Reads the file and has D3DX make a texture of it (any format it reads;
+// with mip-mapping the full chain, in the managed pool either way). A
+// failure is fatal: `failure` + name + " Texture.".
+IDirect3DTexture9* CZH3d::H3D_DecodeFile(char* name, bool mipMapped, const char* failure)
+{
+    unsigned long size = 0;
+    void* data = H3D_ReadWholeFile(name, &size);
+    IDirect3DTexture9* texture = nullptr;
+    HRESULT hr;
+    if (mipMapped)
+        hr = D3DXCreateTextureFromFileInMemoryEx(Vgs->Device, data, size, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0,
+                                                 D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0,
+                                                 NULL, NULL, &texture);
+    else
+        hr = D3DXCreateTextureFromFileInMemory(Vgs->Device, data, size, &texture);
+    H3D_FreeFile(Mem, data, size);
+    if (!H3D_Check(hr, "D3DXCreateTextureFromFileInMemory") || !texture)
+        H3D_FatalName(Debug, failure, name, " Texture.", ZH3D_CAPTION_TEXTURES);
+    TexturesDecoded++;
+    return texture;
+}
+
 unsigned long CZH3d::H3D_LoadTextureParsed(char* name)
 {
     if (!name || !name[0]) {
@@ -178,20 +200,7 @@ unsigned long CZH3d::H3D_LoadTextureParsed(char* name)
     if (shared)
         return shared;
 
-    unsigned long size = 0;
-    void* data = H3D_ReadWholeFile(name, &size);
-    IDirect3DTexture9* texture = nullptr;
-    HRESULT hr;
-    if (MipMappingOn)
-        hr = D3DXCreateTextureFromFileInMemoryEx(Vgs->Device, data, size, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0,
-                                                 D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0,
-                                                 NULL, NULL, &texture);
-    else
-        hr = D3DXCreateTextureFromFileInMemory(Vgs->Device, data, size, &texture);
-    H3D_FreeFile(Mem, data, size);
-    if (!H3D_Check(hr, "D3DXCreateTextureFromFileInMemory") || !texture)
-        H3D_FatalName(Debug, "Failed when create:", name, " Texture.", ZH3D_CAPTION_TEXTURES);
-    TexturesDecoded++;
+    IDirect3DTexture9* texture = H3D_DecodeFile(name, MipMappingOn != 0, "Failed when create:");
     H3D_AddTexture(name, (uint32_t)(uintptr_t)texture);
     return (unsigned long)(uintptr_t)texture;
 }
@@ -434,16 +443,8 @@ unsigned long CZH3d::LoadBumpMap(char* name)
     unsigned long shared = H3D_IsTextureAlreadyLoaded(name);
     if (shared)
         return shared;
-    const unsigned char mip = MipMappingOn;
-    MipMappingOn = 0;
 
-    unsigned long size = 0;
-    void* data = H3D_ReadWholeFile(name, &size);
-    IDirect3DTexture9* src = nullptr;
-    const HRESULT hr = D3DXCreateTextureFromFileInMemory(Vgs->Device, data, size, &src);
-    H3D_FreeFile(Mem, data, size);
-    if (!H3D_Check(hr, "D3DXCreateTextureFromFileInMemory (bump map)") || !src)
-        H3D_FatalName(Debug, "Failed when create bumpmap: ", name, " Texture.", ZH3D_CAPTION_TEXTURES);
+    IDirect3DTexture9* src = H3D_DecodeFile(name, false, "Failed when create bumpmap: ");
     D3DSURFACE_DESC desc;
     src->GetLevelDesc(0, &desc);
     IDirect3DTexture9* bump = nullptr;
@@ -469,7 +470,6 @@ unsigned long CZH3d::LoadBumpMap(char* name)
     bump->UnlockRect(0);
     src->UnlockRect(0);
     src->Release();
-    MipMappingOn = mip;
     H3D_AddTexture(name, (uint32_t)(uintptr_t)bump);
     return (unsigned long)(uintptr_t)bump;
 }

@@ -240,6 +240,7 @@ private:
     unsigned long H3D_IsTextureAlreadyLoaded(char* name);
     bool H3D_Check(HRESULT hr, const char* call);
     void* H3D_ReadWholeFile(const char* name, unsigned long* size);
+    IDirect3DTexture9* H3D_DecodeFile(char* name, bool mipMapped, const char* failure);
     void H3D_AddTexture(const char* name, uint32_t texture);
     ZH3D_TEXTURE* H3D_FindTexture(uint32_t texture);
     unsigned long H3D_DeriveTexture(char* name, int how, uint32_t value);

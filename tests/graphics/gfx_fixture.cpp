@@ -96,3 +96,22 @@ size_t ZQ_CountLogLines(const std::string& text)
         n++;
     return n;
 }
+
+POLYSTRUCT ZQ_ScreenTri(uint32_t kind, uint32_t texture, uint32_t flags, uint32_t diffuse)
+{
+    POLYSTRUCT p = {};
+    const float xs[3] = {0, 128, 0}, ys[3] = {0, 0, 128};
+    for (int v = 0; v < 3; v++) {
+        p.Vertex[v].x = xs[v];
+        p.Vertex[v].y = ys[v];
+        p.Vertex[v].z = 0.5f;
+        p.Vertex[v].Diffuse = diffuse;
+        p.Vertex[v].u = xs[v] / 64;
+        p.Vertex[v].v = ys[v] / 64;
+    }
+    p.Texture1 = texture;
+    p.Kind = kind;
+    p.Flags = flags;
+    p.Rhw = 1.0f;
+    return p;
+}

@@ -35,6 +35,10 @@ struct ZQGfx {
     void Pixels(uint32_t* out);
 };
 
+// A pre-transformed triangle of `kind` over the whole 64x64 back buffer,
+// one texel per pixel (u = x / 64, v = y / 64).
+POLYSTRUCT ZQ_ScreenTri(uint32_t kind, uint32_t texture, uint32_t flags, uint32_t diffuse = 0xFFFFFFFF);
+
 // How many times `text` occurs in the engine's log "c:\zarquel.log".
 size_t ZQ_CountLogLines(const std::string& text);
 

@@ -73,26 +73,10 @@ protected:
         return p;
     }
 
-    // A pre-transformed triangle over the whole 64x64 back buffer.
     static POLYSTRUCT ScreenTri(uint32_t kind, uint32_t texture, uint32_t flags, uint32_t diffuse = 0xFFFFFFFF)
     {
-        POLYSTRUCT p = {};
-        const float xs[3] = {0, 128, 0}, ys[3] = {0, 0, 128};
-        for (int v = 0; v < 3; v++) {
-            p.Vertex[v].x = xs[v];
-            p.Vertex[v].y = ys[v];
-            p.Vertex[v].z = 0.5f;
-            p.Vertex[v].Diffuse = diffuse;
-            p.Vertex[v].u = xs[v] / 64;
-            p.Vertex[v].v = ys[v] / 64;
-        }
-        p.Texture1 = texture;
-        p.Kind = kind;
-        p.Flags = flags;
-        p.Rhw = 1.0f;
-        return p;
+        return ZQ_ScreenTri(kind, texture, flags, diffuse);
     }
-
     static POINTSTRUCT Point(float z, uint32_t flags = 0, uint32_t kind = ZPRIM_POINT)
     {
         POINTSTRUCT p = {};

@@ -21,49 +21,26 @@ const uint32_t QUAD[4] = {RED, GREEN, BLUE, WHITE};
 // JPEG quality 95 keeps flat areas within a few steps.
 const int JPEG_TOLERANCE = 12;
 
-// A pre-transformed triangle over the whole 64x64 back buffer, one texel
-// per pixel.
 POLYSTRUCT ScreenTri(uint32_t texture, uint32_t flags = 0, uint32_t kind = ZPRIM_TEXTURED_2D,
                      uint32_t diffuse = 0xFFFFFFFF)
 {
-    POLYSTRUCT p = {};
-    const float xs[3] = {0, 128, 0}, ys[3] = {0, 0, 128};
-    for (int v = 0; v < 3; v++) {
-        p.Vertex[v].x = xs[v];
-        p.Vertex[v].y = ys[v];
-        p.Vertex[v].z = 0.5f;
-        p.Vertex[v].Diffuse = diffuse;
-        p.Vertex[v].u = xs[v] / 64;
-        p.Vertex[v].v = ys[v] / 64;
-    }
-    p.Texture1 = texture;
-    p.Kind = kind;
-    p.Flags = flags;
-    p.Rhw = 1.0f;
-    return p;
+    return ZQ_ScreenTri(kind, texture, flags, diffuse);
 }
 
-uint32_t Texel(unsigned long texture, int x, int y)
+// Texel (x, y) of level 0: T is uint32_t for 32-bit formats, uint16_t for V8U8.
+template <typename T>
+T TexelOf(unsigned long texture, int x, int y)
 {
     IDirect3DTexture9* t = (IDirect3DTexture9*)(uintptr_t)texture;
     D3DLOCKED_RECT lr;
     if (FAILED(t->LockRect(0, &lr, NULL, D3DLOCK_READONLY)))
-        return 0xDEADBEEF;
-    uint32_t v = ((const uint32_t*)((const uint8_t*)lr.pBits + y * lr.Pitch))[x];
+        return (T)0xDEADBEEF;
+    T v = ((const T*)((const uint8_t*)lr.pBits + y * lr.Pitch))[x];
     t->UnlockRect(0);
     return v;
 }
-
-uint16_t BumpTexel(unsigned long texture, int x, int y)
-{
-    IDirect3DTexture9* t = (IDirect3DTexture9*)(uintptr_t)texture;
-    D3DLOCKED_RECT lr;
-    if (FAILED(t->LockRect(0, &lr, NULL, D3DLOCK_READONLY)))
-        return 0xDEAD;
-    uint16_t v = ((const uint16_t*)((const uint8_t*)lr.pBits + y * lr.Pitch))[x];
-    t->UnlockRect(0);
-    return v;
-}
+uint32_t Texel(unsigned long texture, int x, int y) { return TexelOf<uint32_t>(texture, x, y); }
+uint16_t BumpTexel(unsigned long texture, int x, int y) { return TexelOf<uint16_t>(texture, x, y); }
 
 D3DFORMAT Format(unsigned long texture)
 {
