@@ -534,35 +534,24 @@ static void H3D_ColouredStages(IDirect3DDevice9* device)
     H3D_StageDisabled(device, 1);
 }
 
-void CZH3d::H3D_RenderTrianglesColored()
+// Coloured triangles of both kinds: no textures, vertex colours only.
+void CZH3d::H3D_RenderColoured(int kind)
 {
-    ZH3D_BUCKET* table = Tables[ZH3D_TRIS_COLORED];
+    ZH3D_BUCKET* table = Tables[kind];
     if (!table || table->Count == ZH3D_FREE)
         return;
-    H3D_BeginKind(ZH3D_TRIS_COLORED);
+    H3D_BeginKind(kind);
     for (unsigned long s = 0; s < 3; s++)
         H3D_BindTexture(s, 0);
     H3D_ColouredStages(Vgs->Device);
     for (ZH3D_BUCKET* b = table; b < table + ZH3D_MAX_BUCKETS && b->Count != ZH3D_FREE; b++) {
-        H3D_BucketStates(b, H3D_Honoured[ZH3D_TRIS_COLORED]);
-        H3D_DrawBucket(ZH3D_TRIS_COLORED, b, D3DPT_TRIANGLELIST);
+        H3D_BucketStates(b, H3D_Honoured[kind]);
+        H3D_DrawBucket(kind, b, D3DPT_TRIANGLELIST);
     }
 }
 
-void CZH3d::H3D_RenderTrianglesColoredTransformed()
-{
-    ZH3D_BUCKET* table = Tables[ZH3D_TRIS_COLORED_2D];
-    if (!table || table->Count == ZH3D_FREE)
-        return;
-    H3D_BeginKind(ZH3D_TRIS_COLORED_2D);
-    for (unsigned long s = 0; s < 3; s++)
-        H3D_BindTexture(s, 0);
-    H3D_ColouredStages(Vgs->Device);
-    for (ZH3D_BUCKET* b = table; b < table + ZH3D_MAX_BUCKETS && b->Count != ZH3D_FREE; b++) {
-        H3D_BucketStates(b, H3D_Honoured[ZH3D_TRIS_COLORED_2D]);
-        H3D_DrawBucket(ZH3D_TRIS_COLORED_2D, b, D3DPT_TRIANGLELIST);
-    }
-}
+void CZH3d::H3D_RenderTrianglesColored() { H3D_RenderColoured(ZH3D_TRIS_COLORED); }
+void CZH3d::H3D_RenderTrianglesColoredTransformed() { H3D_RenderColoured(ZH3D_TRIS_COLORED_2D); }
 
 void CZH3d::H3D_RenderTrianglesTexturedTransformed()
 {

@@ -234,6 +234,7 @@ private:
     void H3D_RenderTrianglesTexturedTransformed();
     void H3D_RenderTrianglesColoredTransformed();
     void H3D_RenderTextureOnly(int kind, D3DPRIMITIVETYPE type);   // textured lines, point sprites
+    void H3D_RenderColoured(int kind);                              // coloured triangles of both kinds
 
     // Textures (zh3d_texture.cpp).
     unsigned long H3D_LoadTextureParsed(char* name);
