@@ -312,7 +312,14 @@ void CZH3d::H3D_BindTexture(unsigned long stage, uint32_t texture)
         FrameTextureSkips++;
         return;
     }
-    Vgs->Device->SetTexture(stage, (IDirect3DBaseTexture9*)(uintptr_t)texture);
+    IDirect3DBaseTexture9* bound = (IDirect3DBaseTexture9*)(uintptr_t)texture;
+    // A render texture's handle stands for its render target of the moment.
+    for (const ZH3D_RENDER_TEXTURE* rt = RenderTextures; rt && texture; rt = rt->Next)
+        if ((uint32_t)(uintptr_t)rt->Handle == texture) {
+            bound = rt->Texture;
+            break;
+        }
+    Vgs->Device->SetTexture(stage, bound);
     BoundTextures[stage] = texture;
     DeviceTextures[stage] = texture;
     FrameTextureSets++;

@@ -7,7 +7,8 @@
 // then keeps every handle an application holds, and no texture can make
 // Reset fail. Render textures are render targets, so default pool by nature:
 // H3D_DeInit releases their surfaces before a reset and Init makes them
-// again, keeping the records (the render-texture handles).
+// again, keeping the records (the render-texture handles) and the texture
+// handles they gave out (a stand-in the renderer binds the target for).
 #include "zh3d.h"
 
 #include <cstdio>
@@ -384,7 +385,7 @@ void CZH3d::UnloadTexture(unsigned long texture)
     if (!texture)
         return;
     for (ZH3D_RENDER_TEXTURE* rt = RenderTextures; rt; rt = rt->Next)
-        if ((unsigned long)(uintptr_t)rt->Texture == texture) {
+        if ((unsigned long)(uintptr_t)rt->Handle == texture || (unsigned long)(uintptr_t)rt->Texture == texture) {
             // Releasing it here would leave the record's reference dangling.
             Debug->OutputDebug("H3D: UnloadTexture of a render texture's texture ignored; use DestroyRenderTexture");
             return;
@@ -605,6 +606,9 @@ unsigned long CZH3d::CreateRenderTexture(unsigned long width, unsigned long heig
     rt->Width = width;
     rt->Height = height;
     rt->Format = format;
+    if (!H3D_Check(Vgs->Device->CreateTexture(1, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &rt->Handle, NULL),
+                   "CreateTexture (render texture handle)"))
+        Debug->ShowMessageAndExit("No se pudo crear textura con Render To Texture", ZH3D_CAPTION);
     H3D_CreateRenderSurfaces(rt);
     rt->Next = RenderTextures;
     RenderTextures = rt;
@@ -615,7 +619,7 @@ unsigned long CZH3d::GetRenderTextureHandle(unsigned long renderTexture)
 {
     if (!renderTexture)
         return 0;
-    return (unsigned long)(uintptr_t)((ZH3D_RENDER_TEXTURE*)(uintptr_t)renderTexture)->Texture;
+    return (unsigned long)(uintptr_t)((ZH3D_RENDER_TEXTURE*)(uintptr_t)renderTexture)->Handle;
 }
 
 bool CZH3d::SetRenderTarget(unsigned long renderTexture)
@@ -698,11 +702,12 @@ void CZH3d::DestroyRenderTexture(unsigned long renderTexture)
             H3D_RestoreScreenTarget();
     }
     for (int s = 0; s < ZH3D_STAGES; s++)
-        if (DeviceTextures[s] == (uint32_t)(uintptr_t)rt->Texture && rt->Texture) {
+        if (DeviceTextures[s] == (uint32_t)(uintptr_t)rt->Handle) {
             Vgs->Device->SetTexture(s, NULL);
             DeviceTextures[s] = BoundTextures[s] = 0;
         }
     *link = rt->Next;
     H3D_ReleaseRenderSurfaces(rt);
+    rt->Handle->Release();
     Mem->FreeMem(rt, sizeof(ZH3D_RENDER_TEXTURE));
 }

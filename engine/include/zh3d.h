@@ -80,11 +80,15 @@ struct ZH3D_TEXTURE_TABLE {
 // them around a device reset, keeping the record (and so the handle).
 struct ZH3D_RENDER_TEXTURE {
     IDirect3DSurface9* Depth;       // D16 depth-stencil surface of the texture's size
-    IDirect3DTexture9* Texture;     // D3DPOOL_DEFAULT render target
+    IDirect3DTexture9* Texture;     // D3DPOOL_DEFAULT render target; made anew after a reset
     IDirect3DSurface9* Surface;     // level 0 of Texture
     uint32_t Width, Height;
     D3DFORMAT Format;
     ZH3D_RENDER_TEXTURE* Next;      // every live render texture, newest first
+    // What GetRenderTextureHandle gives: a 1x1 managed texture living as long
+    // as the record, so the value stays valid and unique across resets. The
+    // renderer binds Texture wherever a primitive names it.
+    IDirect3DTexture9* Handle;
 };
 
 class ZQAPI CZH3d {
