@@ -293,6 +293,31 @@ TEST_F(Textures, ARenderTextureShowsWhatWasDrawnIntoIt)
     EXPECT_EQ(0u, h->CreateRenderTexture(0, 64, false));
 }
 
+// A file D3DX cannot read is fatal, named in the box.
+void LoadGarbage(bool bump)
+{
+    FILE* f = fopen("zq_garbage.jpg", "wb");
+    fputs("not an image at all", f);
+    fclose(f);
+    ZQGfx g;
+    if (!g.Open())
+        return;
+    if (bump)
+        g.H3d->LoadBumpMap((char*)"zq_garbage.jpg");
+    else
+        g.H3d->LoadTextureFromFile((char*)"zq_garbage.jpg");
+}
+ZQ_CHILD(tex_garbage) { LoadGarbage(false); }
+ZQ_CHILD(bump_garbage) { LoadGarbage(true); }
+
+TEST(TextureFatal, AnUnreadableImageEndsTheProgramNamingIt)
+{
+    EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("tex_garbage"), 1, "Failed when create:zq_garbage.jpg Texture.",
+                          "ZH3D Zarquel"));
+    EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("bump_garbage"), 1, "Failed when create bumpmap: zq_garbage.jpg Texture.",
+                          "ZH3D Zarquel"));
+}
+
 // ---------------------------------------------------------------------------
 // A real lost and reset cycle with textures of every kind loaded.
 
