@@ -1,0 +1,3 @@
+#include "content.h"
+std::vector<std::string> CgLightNames() { return {}; }
+void CgBuildLights(CgSink&) {}
