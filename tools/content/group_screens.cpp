@@ -43,14 +43,15 @@ static CgImage CG_Menu(const CgFonts& f)
     CgDrawText(c, f.Bold, "the demoparty by the sea  \xC2\xB7  " CG_DATES, 19, 320, 222, CG_CENTER, tag);
     CgDrawText(c, f.Sans, CG_VENUE "  \xC2\xB7  " CG_TOWN, 17, 320, 248, CG_CENTER, CG_Shadowed(0xFFD8E8));
 
-    CgPanel(c, 36, 338, 568, 118, 0.82f);
+    // Kept above the HUD frame's bottom bar, which lies over every screen.
+    CgPanel(c, 36, 318, 568, 112, 0.82f);
     int x = 62;
-    x += CgKeyHint(c, f, x, 376, "I", "play the invitation", 17) + 26;
-    x += CgKeyHint(c, f, x, 376, "A", "automatic", 17) + 26;
-    CgKeyHint(c, f, x, 376, "ESC", "quit", 17);
+    x += CgKeyHint(c, f, x, 354, "I", "play the invitation", 17) + 26;
+    x += CgKeyHint(c, f, x, 354, "A", "automatic", 17) + 26;
+    CgKeyHint(c, f, x, 354, "ESC", "quit", 17);
     CgTextLook help = CG_Plain(0xBFD4F0);
-    CgDrawText(c, f.Sans, "Arrows walk and turn, SPACE shoots. Fifteen guards patrol the", 15, 62, 410, CG_LEFT, help);
-    CgDrawText(c, f.Sans, "hall: reach the exit, beat the clock, every death costs 5 s.", 15, 62, 432, CG_LEFT, help);
+    CgDrawText(c, f.Sans, "Arrows walk and turn, SPACE shoots. Fifteen guards patrol the", 15, 62, 388, CG_LEFT, help);
+    CgDrawText(c, f.Sans, "hall: reach the exit, beat the clock, every death costs 5 s.", 15, 62, 410, CG_LEFT, help);
     CgCrt(c, 101);
     return c;
 }

@@ -19,6 +19,14 @@
 #define CG_WEB "www.brolfest.example"
 #define CG_IRC "#brolfest on IRCnet"
 
+// The TV text pages: 512 x 512 textures of a 640 x 480 design; below the
+// header bar (the first CG_PAGE_TEXT_TOP design rows) only text lines and
+// their background. Text is at least CG_PAGE_MIN_PX pixels per em.
+#define CG_PAGE_TEX 512
+#define CG_PAGE_TEXT_TOP 64
+#define CG_PAGE_MIN_PX 22
+#define CG_PAGE_COUNT 18
+
 CgImage CgCanvas(CgColor fill = {0, 0, 0});
 // A 640 x 480 design resampled to a w x h texture.
 CgImage CgTexture(const CgImage& canvas, int w, int h);
