@@ -120,8 +120,8 @@ static CgImage CG_TextPage(const CgFonts& f, int index)
     // blocks in the service's colours.
     CgText title = CgSetText(f.MonoBold, page.Title, 30, 0, 0);
     CgMask tall = CgResampleMask(title.Mask, title.Mask.W, title.Mask.H * 3 / 2);
-    CgPaint(c, tall, 24, 70, CgRgb(0xFFE83C));
-    const int band = 70 + tall.H + 8;
+    CgPaint(c, tall, 24, 66, CgRgb(0xFFE83C));
+    const int band = CG_PAGE_BODY_TOP - 12;
     for (int i = 0; i < 32; i++) {
         static const int colours[] = {0x00C8FF, 0xFF3CA0, 0xFFE83C, 0x3CFF6A};
         CgRect(c, 24 + i * 18, band, 14, 6, CgRgb(colours[(i + index) % 4]));
@@ -138,7 +138,7 @@ static CgImage CG_TextPage(const CgFonts& f, int index)
         while (px > CG_PAGE_MIN_PX && CgTextWidth(f.MonoBold, text, px) > 640 - 2 * 28)
             px -= 0.5f;
     }
-    const int top = band + 44;
+    const int top = CG_PAGE_BODY_TOP + 28;
     const float step = std::min(px * 1.42f, (470.0f - top) / std::max(1, count - 1));
     for (int i = 0; i < count; i++) {
         const char* text = lines[i];

@@ -19,11 +19,12 @@
 #define CG_WEB "www.brolfest.example"
 #define CG_IRC "#brolfest on IRCnet"
 
-// The TV text pages: 512 x 512 textures of a 640 x 480 design; below the
-// header bar (the first CG_PAGE_TEXT_TOP design rows) only text lines and
-// their background. Text is at least CG_PAGE_MIN_PX pixels per em.
+// The TV text pages: 512 x 512 textures of a 640 x 480 design. Below
+// CG_PAGE_BODY_TOP design rows (header bar, title, colour band) there are
+// only the page's text lines on a dark ground, set at CG_PAGE_MIN_PX pixels
+// per em or more.
 #define CG_PAGE_TEX 512
-#define CG_PAGE_TEXT_TOP 64
+#define CG_PAGE_BODY_TOP 140
 #define CG_PAGE_MIN_PX 22
 #define CG_PAGE_COUNT 18
 
