@@ -168,7 +168,7 @@ static std::vector<CgXmInstrument> CG_Instruments()
         CgNormalise(w, 0.85f);
         CgXmInstrument ins = CG_Instrument("pad", w, mp, 60, 22, 128);
         CG_Loop(ins, w, rp, 0.6f, 0.5f);
-        ins.VolumeEnvelope = CG_Envelope({{0, 0}, {20, 60}, {40, 48}, {110, 0}}, 2);
+        ins.VolumeEnvelope = CG_Envelope({{0, 0}, {8, 60}, {30, 48}, {110, 0}}, 2);
         ins.Fadeout = 0;
         out.push_back(ins);
     }
@@ -282,13 +282,16 @@ static void CG_Off(CgXmPattern& p, int row, int ch)
         p.At(row, ch).Note = CG_XM_NOTE_OFF;
 }
 
-static void CG_Melody(CgXmPattern& p, const CG_Phrase& phrase, int ch, int ins, int vol, int delay, int transpose)
+// Every note names its instrument (so its envelope starts again after the
+// key-off), which also resets the channel's panning: a panned line sets
+// its pan on every note.
+static void CG_Melody(CgXmPattern& p, const CG_Phrase& phrase, int ch, int ins, int vol, int delay, int pan)
 {
     for (const CG_Note& n : phrase) {
         int row = n.Row + delay;
         if (row >= p.Rows)
             continue;
-        CG_Set(p, row, ch, n.Midi + transpose, ins, vol);
+        CG_Set(p, row, ch, n.Midi, ins, vol, pan ? 0x8 : 0, pan);
         CG_Off(p, row + n.Rows - (n.Rows > 2 ? 1 : 0), ch);
     }
 }
@@ -351,13 +354,12 @@ static CgXmPattern CG_Pattern(const CG_Section& s, int seed)
                 CG_Off(p, b + r + 1, C_BASS);
             }
         }
-        // Pad: the chord on three channels, spread left, centre, right.
+        // Pad: the chord on three channels, spread left, centre, right, each
+        // chord held until the next one takes over.
         if (s.Pad) {
             static const int pans[3] = {0x50, 0x80, 0xB0};
-            for (int k = 0; k < 3; k++) {
+            for (int k = 0; k < 3; k++)
                 CG_Set(p, b, C_PAD1 + k, chord.Notes[k], I_PAD, 0, 0x8, pans[k]);
-                CG_Off(p, b + 15, C_PAD1 + k);
-            }
         }
         // Arp: chord tones up two octaves and back, in sixteenths.
         if (s.Arp) {
@@ -372,23 +374,10 @@ static CgXmPattern CG_Pattern(const CG_Section& s, int seed)
     if (s.Lead) {
         CG_Melody(p, *s.Lead, C_LEAD, I_LEAD, 0, 0, 0);
         // A tracker echo: the same line three rows later, softer, to the right.
-        CG_Melody(p, *s.Lead, C_ECHO, I_LEAD, 18, 3, 0);
-        p.At(0, C_ECHO).Effect = 0x8;
-        p.At(0, C_ECHO).Param = 0xC8;
+        CG_Melody(p, *s.Lead, C_ECHO, I_LEAD, 18, 3, 0xC8);
     }
     if (s.Bell)
         CG_Melody(p, *s.Bell, C_BELL, I_BELL, 0, 0, 0);
-    // Channels that carry on from the previous pattern are cut at its start
-    // only where this one starts something new; the echo's pan is set on the
-    // first row it plays.
-    for (int row = 0; row < 64; row++) {
-        CgXmCell& c = p.At(row, C_ECHO);
-        if (c.Note && c.Note != CG_XM_NOTE_OFF) {
-            c.Effect = 0x8;
-            c.Param = 0xC8;
-            break;
-        }
-    }
     return p;
 }
 
