@@ -31,13 +31,8 @@ static CgTextLook CG_Shadowed(int hex)
 
 static CgImage CG_Menu(const CgFonts& f)
 {
-    const int horizon = 292;
     CgImage c = CgCanvas();
-    CgDuskSky(c, horizon);
-    CgStars(c, horizon - 30, 420, 11);
-    CgSun(c, 320, horizon, 96);
-    CgGridFloor(c, horizon, CgRgb(0xFF3CB4), 0.3f);
-    CgLogo(c, f, 320, 146, 94);
+    CgSunset(c, f, 292, 96, CgRgb(0xFF3CB4), 0.3f, 146, 94, 11);
     CgTextLook tag = CG_Shadowed(0xFFE8C8);
     tag.Tracking = 1.0f;
     CgDrawText(c, f.Bold, "the demoparty by the sea  \xC2\xB7  " CG_DATES, 19, 320, 222, CG_CENTER, tag);
@@ -173,13 +168,8 @@ static CgImage CG_Automatic(const CgFonts& f)
 
 static CgImage CG_End(const CgFonts& f)
 {
-    const int horizon = 350;
     CgImage c = CgCanvas();
-    CgDuskSky(c, horizon);
-    CgStars(c, horizon - 20, 500, 31);
-    CgSun(c, 320, horizon, 52);
-    CgGridFloor(c, horizon, CgRgb(0x3CC8FF), 0.7f);
-    CgLogo(c, f, 320, 130, 84);
+    CgSunset(c, f, 350, 52, CgRgb(0x3CC8FF), 0.7f, 130, 84, 31);
     CgDrawText(c, f.Bold, "see you at the party!", 30, 320, 220, CG_CENTER, CG_Shadowed(0xFFFFFF));
     CgDrawText(c, f.Sans, CG_DATES "  \xC2\xB7  " CG_VENUE, 17, 320, 256, CG_CENTER, CG_Shadowed(0xFFE0C8));
     CgDrawText(c, f.Sans, CG_TOWN "  \xC2\xB7  " CG_WEB "  \xC2\xB7  " CG_IRC, 15, 320, 282, CG_CENTER,

@@ -22,6 +22,17 @@ static CgWave CG_Silence(float seconds)
     return CgWave((size_t)(seconds * CG_RATE), 0.0f);
 }
 
+// The end of every effect: a room of `size` and `decay` seconds at `mix`,
+// a fade-out of `fade` samples, and the level.
+static CgWave CG_Finish(CgWave w, float size, float decay, float mix, int fade, float peak)
+{
+    CgRoom(w, CG_RATE, size, decay, mix);
+    CgRemoveDc(w, 20.0f, CG_RATE);
+    CgFadeEnds(w, 16, fade);
+    CgNormalise(w, peak);
+    return w;
+}
+
 // A shot: a square and a saw falling fast in pitch through a closing
 // filter, with a short hiss at the start.
 static CgWave CG_Shot()
@@ -39,10 +50,7 @@ static CgWave CG_Shot()
         v += hp.Highpass(rng.Signed(), 3000.0f, 0.7f, CG_RATE) * 0.5f * CgDecay(t, 0.012f);
         w[i] = v;
     }
-    CgRoom(w, CG_RATE, 0.6f, 0.5f, 0.18f);
-    CgFadeEnds(w, 16, 400);
-    CgNormalise(w, 0.9f);
-    return w;
+    return CG_Finish(w, 0.6f, 0.5f, 0.18f, 400, 0.9f);
 }
 
 // Start jingle: a rising arpeggio in square and saw, the last note held
@@ -68,10 +76,7 @@ static CgWave CG_Start()
             w[i] += lp.Lowpass(v, 2500.0f + 3000.0f * env, 1.2f, CG_RATE) * env * 0.5f;
         }
     }
-    CgRoom(w, CG_RATE, 1.0f, 0.9f, 0.25f);
-    CgFadeEnds(w, 16, 2000);
-    CgNormalise(w, 0.85f);
-    return w;
+    return CG_Finish(w, 1.0f, 0.9f, 0.25f, 2000, 0.85f);
 }
 
 // Explosion: noise through a falling low-pass, a deep thump, crackle.
@@ -94,10 +99,7 @@ static CgWave CG_Explosion()
         crackle *= 0.93f;
         w[i] = CgSoftClip((body + low + crackle * 0.35f) * 1.4f);
     }
-    CgRoom(w, CG_RATE, 1.3f, 1.2f, 0.25f);
-    CgFadeEnds(w, 8, 6000);
-    CgNormalise(w, 0.95f);
-    return w;
+    return CG_Finish(w, 1.3f, 1.2f, 0.25f, 6000, 0.95f);
 }
 
 // One footstep on a hard floor: heel thud then the sole's scrape.
@@ -162,10 +164,7 @@ static CgWave CG_Complete()
         float swell = t < 0.42f ? t / 0.42f : CgDecay(t - 0.42f, 0.5f);
         w[i] += hp.Highpass(rng.Signed(), 6000.0f, 0.8f, CG_RATE) * 0.12f * swell;
     }
-    CgRoom(w, CG_RATE, 1.2f, 1.4f, 0.3f);
-    CgFadeEnds(w, 16, 8000);
-    CgNormalise(w, 0.85f);
-    return w;
+    return CG_Finish(w, 1.2f, 1.4f, 0.3f, 8000, 0.85f);
 }
 
 // A voice: a pulse train with jitter through three vowel formants.
@@ -199,11 +198,7 @@ static CgWave CG_Argh()
     CgWave w = CG_Silence(0.8f);
     const float a[3] = {760, 1180, 2500}, gh[3] = {420, 1900, 2600};
     CG_Voice(w, 0, 0.7f, 290, 170, a, gh, 0.35f, 41);
-    CgRoom(w, CG_RATE, 0.8f, 0.6f, 0.15f);
-    CgRemoveDc(w, 40.0f, CG_RATE);
-    CgFadeEnds(w, 32, 1500);
-    CgNormalise(w, 0.9f);
-    return w;
+    return CG_Finish(w, 0.8f, 0.6f, 0.15f, 1500, 0.9f);
 }
 
 // The player's death: a long falling wail, then the body hits the floor.
@@ -214,11 +209,7 @@ static CgWave CG_Death()
     CG_Voice(w, 0, 1.35f, 420, 95, aa, oo, 0.2f, 43);
     CG_Step(w, (size_t)(1.45f * CG_RATE), 0.6f, 44);
     CG_Step(w, (size_t)(1.56f * CG_RATE), 0.75f, 45);
-    CgRoom(w, CG_RATE, 1.1f, 1.0f, 0.22f);
-    CgRemoveDc(w, 30.0f, CG_RATE);
-    CgFadeEnds(w, 32, 3000);
-    CgNormalise(w, 0.9f);
-    return w;
+    return CG_Finish(w, 1.1f, 1.0f, 0.22f, 3000, 0.9f);
 }
 
 void CgBuildSounds(CgSink& out)

@@ -97,6 +97,16 @@ void CgGridFloor(CgImage& img, int horizon, CgColor line, float phase)
     });
 }
 
+void CgSunset(CgImage& img, const CgFonts& fonts, int horizon, float sun, CgColor grid, float gridPhase, int logoY,
+              float logoPx, uint64_t seed)
+{
+    CgDuskSky(img, horizon);
+    CgStars(img, horizon - 25, 460, seed);
+    CgSun(img, img.W / 2.0f, horizon, sun);
+    CgGridFloor(img, horizon, grid, gridPhase);
+    CgLogo(img, fonts, img.W / 2, logoY, logoPx);
+}
+
 void CgPanel(CgImage& img, int x, int y, int w, int h, float opacity, CgColor border)
 {
     CgMask outer = CgRoundRect(w, h, 10.0f);

@@ -40,6 +40,10 @@ void CgStars(CgImage& img, int bottom, int count, uint64_t seed, float brightnes
 void CgSun(CgImage& img, float cx, float horizon, float r);
 // A perspective grid floor from the horizon down, lines fading into haze.
 void CgGridFloor(CgImage& img, int horizon, CgColor line, float phase = 0.0f);
+// The sunset of the menu and the end picture: sky, stars, sun, grid floor
+// and the logo (its baseline at logoY, logoPx high).
+void CgSunset(CgImage& img, const CgFonts& fonts, int horizon, float sun, CgColor grid, float gridPhase, int logoY,
+              float logoPx, uint64_t seed);
 // A translucent rounded panel with a thin light border.
 void CgPanel(CgImage& img, int x, int y, int w, int h, float opacity = 0.72f, CgColor border = {0.55f, 0.8f, 1.0f});
 // "BROLFEST" in chrome with "2004" under its right end; cx is the centre,
