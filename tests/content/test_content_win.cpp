@@ -1,6 +1,9 @@
-// The generated pictures under Wine: every JPEG of data.tmf decodes through
-// D3DX on a real device at its own power-of-two size, and every PCX alpha
-// map decodes with the engine's PCX reader to exactly its texture's size.
+// The generated content under Wine: every JPEG of data.tmf decodes through
+// D3DX on a real device at its own power-of-two size, every PCX alpha map
+// decodes with the engine's PCX reader to exactly its texture's size, and
+// the music and samples load in the game's audio library as the game
+// loads them.
+#include "bass.h"
 #include "gfx_fixture.h"
 #include "zfsf.h"
 #include "ztmf.h"
@@ -140,6 +143,28 @@ TEST_F(ContentWin, AlphaMapsDecodeWithThePcxReaderAtTheirTexturesSize)
             EXPECT_GT(alpha[2 * w + w / 4], 100);
         }
     }
+}
+
+// As the game's sound player does it: from memory with the game's flags,
+// the music with length 0 (its headers give the size), then the buffer is
+// gone.
+TEST_F(ContentWin, MusicAndSamplesLoadInTheGamesAudioLibrary)
+{
+    ASSERT_TRUE(BASS_Init(0, 44100, 0, GetDesktopWindow(), NULL));   // device 0: no sound needed
+    {
+        std::string xm = Load("data\\bf04c.xm");
+        EXPECT_NE(BASS_MusicLoad(TRUE, xm.data(), 0, 0, 0x8C04, 0), 0u) << BASS_ErrorGetCode();
+    }
+    int samples = 0;
+    for (const std::string& name : names) {
+        if (!EndsWith(name, ".wav"))
+            continue;
+        std::string wav = Load(name);
+        EXPECT_NE(BASS_SampleLoad(TRUE, wav.data(), 0, (DWORD)wav.size(), 5, 0), 0u) << name;
+        samples++;
+    }
+    EXPECT_EQ(samples, 7);
+    BASS_Free();
 }
 
 }  // namespace
