@@ -151,6 +151,7 @@ TEST(Content, SecondGenerationIsByteIdenticalAndWithinBudget)
         files++;
     }
     EXPECT_GT(files, 0);
+    EXPECT_TRUE(Slurp(tmp / "contact_sheet.png") == Slurp(fs::path(kDir) / "contact_sheet.png"));
     Shell(std::string(TMFPACK_EXE " pack '") + (tmp / "data.tmf").string() + "' -l '" + (tmp / "data.list").string() + "'");
     EXPECT_TRUE(Slurp(tmp / "data.tmf") == Slurp(fs::path(kDir) / "data.tmf")) << "data.tmf differs";
     fs::remove_all(tmp);

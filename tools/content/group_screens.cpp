@@ -72,19 +72,21 @@ static CgImage CG_Credits(const CgFonts& f)
     CgImage c = CgCanvas();
     CG_Plasma(c);
     CgStars(c, 480, 160, 23, 0.6f);
-    CgLogo(c, f, 320, 78, 58);
-    CgPanel(c, 28, 112, 282, 232, 0.8f);
-    CgPanel(c, 330, 112, 282, 232, 0.8f, CgRgb(0xFFB070));
+    // Everything stays clear of the HUD frame's bars (the top 26 and the
+    // bottom 30 rows), which lie over every screen.
+    CgLogo(c, f, 320, 72, 56);
+    CgPanel(c, 28, 100, 282, 222, 0.8f);
+    CgPanel(c, 330, 100, 282, 222, 0.8f, CgRgb(0xFFB070));
 
     CgTextLook head = CG_Plain(0xFFD27A);
     head.Tracking = 2.0f;
     CgTextLook role = CG_Plain(0x8FB4E0);
     CgTextLook name = CG_Plain(0xFFFFFF);
     auto column = [&](int x, const char* title, const char* const* rows, int n) {
-        CgDrawText(c, f.Bold, title, 15, x, 140, CG_LEFT, head);
+        CgDrawText(c, f.Bold, title, 15, x, 126, CG_LEFT, head);
         for (int i = 0; i < n; i++) {
-            CgDrawText(c, f.Sans, rows[2 * i], 12, x, 166 + i * 34, CG_LEFT, role);
-            CgDrawText(c, f.Bold, rows[2 * i + 1], 16, x, 184 + i * 34, CG_LEFT, name);
+            CgDrawText(c, f.Sans, rows[2 * i], 12, x, 152 + i * 33, CG_LEFT, role);
+            CgDrawText(c, f.Bold, rows[2 * i + 1], 16, x, 170 + i * 33, CG_LEFT, name);
         }
     };
     const char* invitation[] = {"code", "Tortell / Morva",       "graphics", "Pixelgat / Morva",
@@ -97,12 +99,12 @@ static CgImage CG_Credits(const CgFonts& f)
     column(350, "THE PARTY", party, 5);
 
     CgTextLook greet = CG_Shadowed(0xE8F0FF);
-    CgDrawText(c, f.Bold, "GREETINGS", 15, 320, 378, CG_CENTER, head);
+    CgDrawText(c, f.Bold, "GREETINGS", 15, 320, 352, CG_CENTER, head);
     CgDrawText(c, f.Sans, "Cobalt Hamster \xC2\xB7 Vectorsopa \xC2\xB7 Lo-Fi Lemmings \xC2\xB7 Quadratic Owls \xC2\xB7 Sinus Fiesta",
-               14, 320, 404, CG_CENTER, greet);
+               14, 320, 377, CG_CENTER, greet);
     CgDrawText(c, f.Sans, "Nullbyte Sisters \xC2\xB7 Rasterbar Cowboys \xC2\xB7 Octree Pirates \xC2\xB7 Triangulo Rosa",
-               14, 320, 426, CG_CENTER, greet);
-    CgDrawText(c, f.Sans, "and everyone who ever carried a CRT up the stairs of a party hall", 13, 320, 452, CG_CENTER,
+               14, 320, 399, CG_CENTER, greet);
+    CgDrawText(c, f.Sans, "and everyone who ever carried a CRT up the stairs of a party hall", 13, 320, 425, CG_CENTER,
                CG_Plain(0x9FB0D0));
     CgCrt(c, 102);
     return c;
@@ -158,9 +160,10 @@ static CgImage CG_Automatic(const CgFonts& f)
     cap.Top = cap.Bottom = CgRgb(0xD8E4FF);
     cap.Mode = CG_ADD;
     cap.Tracking = 2.0f;
-    CgRect(c, 0, 428, 640, 1, CgRgb(0x4A6AA0), 0.8f, CG_ADD);
-    CgDrawText(c, f.Bold, CG_PARTY "  \xC2\xB7  " CG_DATES "  \xC2\xB7  " CG_TOWN, 14, 320, 452, CG_CENTER, cap);
-    CgDrawText(c, f.Sans, "watch the TV for the party news  \xC2\xB7  ESC back to the menu", 13, 320, 472, CG_CENTER,
+    // Above the HUD frame's bottom bar.
+    CgRect(c, 40, 392, 560, 1, CgRgb(0x4A6AA0), 0.8f, CG_ADD);
+    CgDrawText(c, f.Bold, CG_PARTY "  \xC2\xB7  " CG_DATES "  \xC2\xB7  " CG_TOWN, 14, 320, 414, CG_CENTER, cap);
+    CgDrawText(c, f.Sans, "watch the TV for the party news  \xC2\xB7  ESC back to the menu", 13, 320, 434, CG_CENTER,
                cap);
     CgClamp(c);
     return c;
