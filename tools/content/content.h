@@ -67,20 +67,6 @@ struct CgGroup {
 extern const CgGroup CG_GROUPS[];
 extern const int CG_GROUP_COUNT;
 
-// The groups of this files (one source file each).
-std::vector<std::string> CgScreenNames();
-void CgBuildScreens(CgSink& out);
-std::vector<std::string> CgTvNames();
-void CgBuildTv(CgSink& out);
-std::vector<std::string> CgHudNames();
-void CgBuildHud(CgSink& out);
-std::vector<std::string> CgLightNames();
-void CgBuildLights(CgSink& out);
-std::vector<std::string> CgSoundNames();
-void CgBuildSounds(CgSink& out);
-std::vector<std::string> CgMusicNames();
-void CgBuildMusic(CgSink& out);
-
 // "data\textos\texto%02d.jpg"-style lists.
 std::vector<std::string> CgNumbered(const char* format, int first, int last);
 

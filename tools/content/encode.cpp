@@ -1,4 +1,5 @@
 #include "encode.h"
+#include "format.h"
 #include "zpcx.h"
 
 #include <algorithm>
@@ -125,34 +126,42 @@ CgBytes CgPcxAlpha(const CgMask& m)
     return out;
 }
 
-static void CG_Put16(CgBytes& b, uint32_t v)
+// The RIFF records are the audio library's own (its format.h).
+static void CG_Le(uint8_t* p, uint32_t v, int bytes)
 {
-    b.push_back((uint8_t)v);
-    b.push_back((uint8_t)(v >> 8));
-}
-static void CG_Put32(CgBytes& b, uint32_t v)
-{
-    CG_Put16(b, v & 0xFFFF);
-    CG_Put16(b, v >> 16);
+    for (int i = 0; i < bytes; i++)
+        p[i] = (uint8_t)(v >> (8 * i));
 }
 
 CgBytes CgWav16(const std::vector<float>& samples, int rate)
 {
+    const uint32_t bytes = (uint32_t)samples.size() * 2;
+    zqa::RiffHead riff;
+    zqa::RiffChunkHead fmt, data;
+    zqa::WavFormat format;
+    memcpy(riff.riff, "RIFF", 4);
+    CG_Le(riff.size, (uint32_t)(4 + 2 * sizeof(zqa::RiffChunkHead) + sizeof(zqa::WavFormat)) + bytes, 4);
+    memcpy(riff.wave, "WAVE", 4);
+    memcpy(fmt.id, "fmt ", 4);
+    CG_Le(fmt.size, sizeof(zqa::WavFormat), 4);
+    CG_Le(format.formatTag, 1, 2);   // PCM
+    CG_Le(format.channels, 1, 2);
+    CG_Le(format.sampleRate, (uint32_t)rate, 4);
+    CG_Le(format.byteRate, (uint32_t)rate * 2, 4);
+    CG_Le(format.blockAlign, 2, 2);
+    CG_Le(format.bitsPerSample, 16, 2);
+    memcpy(data.id, "data", 4);
+    CG_Le(data.size, bytes, 4);
     CgBytes b;
-    uint32_t bytes = (uint32_t)samples.size() * 2;
-    b.insert(b.end(), {'R', 'I', 'F', 'F'});
-    CG_Put32(b, 36 + bytes);
-    b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    CG_Put32(b, 16);
-    CG_Put16(b, 1);   // PCM
-    CG_Put16(b, 1);   // mono
-    CG_Put32(b, (uint32_t)rate);
-    CG_Put32(b, (uint32_t)rate * 2);
-    CG_Put16(b, 2);
-    CG_Put16(b, 16);
-    b.insert(b.end(), {'d', 'a', 't', 'a'});
-    CG_Put32(b, bytes);
-    for (float s : samples)
-        CG_Put16(b, (uint16_t)(int16_t)std::lround(std::clamp(s, -1.0f, 1.0f) * 32767.0f));
+    for (const auto& part : {std::make_pair((const uint8_t*)&riff, sizeof(riff)),
+                             std::make_pair((const uint8_t*)&fmt, sizeof(fmt)),
+                             std::make_pair((const uint8_t*)&format, sizeof(format)),
+                             std::make_pair((const uint8_t*)&data, sizeof(data))})
+        b.insert(b.end(), part.first, part.first + part.second);
+    for (float s : samples) {
+        uint8_t v[2];
+        CG_Le(v, (uint16_t)(int16_t)std::lround(std::clamp(s, -1.0f, 1.0f) * 32767.0f), 2);
+        b.insert(b.end(), v, v + 2);
+    }
     return b;
 }

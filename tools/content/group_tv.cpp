@@ -20,9 +20,11 @@ std::vector<std::string> CgTvNames()
 
 // A page: title, then lines; a line may start with a colour mark:
 // "^y" yellow, "^c" cyan, "^g" green (teletext's own colours).
+#define CG_PAGE_LINES 10   // what fits under the title at the smallest size
+
 struct CG_Page {
     const char* Title;
-    const char* Lines[10];
+    const char* Lines[CG_PAGE_LINES];
 };
 
 static const CG_Page CG_PAGES[CG_PAGE_COUNT] = {
@@ -130,7 +132,7 @@ static CgImage CG_TextPage(const CgFonts& f, int index)
     // Body: the longest line sets the size, within the margins.
     const char* const* lines = page.Lines;
     int count = 0;
-    while (count < 10 && lines[count])
+    while (count < CG_PAGE_LINES && lines[count])
         count++;
     float px = 25;
     for (int i = 0; i < count; i++) {
