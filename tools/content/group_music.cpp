@@ -95,12 +95,12 @@ static std::vector<CgXmInstrument> CG_Instruments()
                     clap += CgDecay(t - k * 0.011f, k == 2 ? 0.07f : 0.006f);
             float n = rng.Signed();
             w[i] = 0.5f * o.Sine((185.0f + 40.0f * CgDecay(t, 0.02f)) / r) * CgDecay(t, 0.05f) +
-                   bp.Bandpass(n, 1400.0f, 0.9f, (int)r) * 1.2f * clap + hp.Highpass(n, 5000.0f, 0.7f, (int)r) * 0.35f *
-                   CgDecay(t, 0.09f);
+                   bp.Bandpass(n, 1400.0f, 0.9f, (int)r) * 1.2f * clap + hp.Highpass(n, 5000.0f, 0.7f, (int)r) * 0.45f *
+                   CgDecay(t, 0.12f);
         }
         CgFadeEnds(w, 0, 800);
         CgNormalise(w, 0.9f);
-        out.push_back(CG_Instrument("snare", w, m, 60, 50, 128));
+        out.push_back(CG_Instrument("snare", w, m, 60, 64, 128));
     }
     // Hats: six detuned square waves (metal) and noise, high-passed.
     auto hat = [&](float seconds, float tau) {
@@ -144,7 +144,7 @@ static std::vector<CgXmInstrument> CG_Instruments()
             w[i] = CgSoftClip(1.4f * lp.Lowpass(v, 420.0f + 2600.0f * CgDecay(t, 0.06f), 2.2f, (int)rb));
         }
         CgNormalise(w, 0.9f);
-        CgXmInstrument ins = CG_Instrument("bass", w, mb, 36, 46, 128);
+        CgXmInstrument ins = CG_Instrument("bass", w, mb, 36, 38, 128);
         CG_Loop(ins, w, rb, 0.5f, 0.1f);
         ins.VolumeEnvelope = CG_Envelope({{0, 64}, {3, 58}, {9, 0}}, 1);
         out.push_back(ins);
@@ -184,7 +184,7 @@ static std::vector<CgXmInstrument> CG_Instruments()
         }
         CgFadeEnds(w, 0, 400);
         CgNormalise(w, 0.85f);
-        out.push_back(CG_Instrument("arp", w, m, 72, 26, 88));
+        out.push_back(CG_Instrument("arp", w, m, 72, 20, 88));
     }
     {   // Lead: two saws and a pulse, slightly apart, a bright filter.
         CgWave w((size_t)(1.4f * r));
@@ -197,7 +197,7 @@ static std::vector<CgXmInstrument> CG_Instruments()
             w[i] = lp.Lowpass(v, 2800.0f + 3000.0f * CgDecay(t, 0.08f), 1.3f, (int)r);
         }
         CgNormalise(w, 0.85f);
-        CgXmInstrument ins = CG_Instrument("lead", w, m, 72, 36, 128);
+        CgXmInstrument ins = CG_Instrument("lead", w, m, 72, 48, 128);
         CG_Loop(ins, w, r, 0.4f, 0.3f);
         ins.VolumeEnvelope = CG_Envelope({{0, 64}, {10, 50}, {30, 0}}, 1);
         out.push_back(ins);
@@ -216,7 +216,7 @@ static std::vector<CgXmInstrument> CG_Instruments()
         }
         CgFadeEnds(w, 8, 2000);
         CgNormalise(w, 0.85f);
-        out.push_back(CG_Instrument("bell", w, m, 84, 30, 70));
+        out.push_back(CG_Instrument("bell", w, m, 84, 40, 70));
     }
     return out;
 }
@@ -374,7 +374,7 @@ static CgXmPattern CG_Pattern(const CG_Section& s, int seed)
     if (s.Lead) {
         CG_Melody(p, *s.Lead, C_LEAD, I_LEAD, 0, 0, 0);
         // A tracker echo: the same line three rows later, softer, to the right.
-        CG_Melody(p, *s.Lead, C_ECHO, I_LEAD, 18, 3, 0xC8);
+        CG_Melody(p, *s.Lead, C_ECHO, I_LEAD, 20, 3, 0xC8);
     }
     if (s.Bell)
         CG_Melody(p, *s.Bell, C_BELL, I_BELL, 0, 0, 0);

@@ -98,7 +98,7 @@ static const CG_Page CG_PAGES[CG_PAGE_COUNT] = {
       "^cmusic Nyam. See you there!"}},
 };
 
-static CgImage CG_TextPage(const CgFonts& f, int index)
+static CgImage CG_TextPage(const CgFonts& f, int index, std::vector<std::string>* errors)
 {
     const CG_Page& page = CG_PAGES[index];
     CgImage c = CgCanvas();
@@ -139,6 +139,8 @@ static CgImage CG_TextPage(const CgFonts& f, int index)
         const char* text = lines[i][0] == '^' ? lines[i] + 2 : lines[i];
         while (px > CG_PAGE_MIN_PX && CgTextWidth(f.MonoBold, text, px) > 640 - 2 * 28)
             px -= 0.5f;
+        if (CgTextWidth(f.MonoBold, text, px) > 640 - 2 * 28)
+            errors->push_back(std::string("TV page ") + page.Title + ": line too long at the smallest size: " + text);
     }
     const int top = CG_PAGE_BODY_TOP + 28;
     const float step = std::min(px * 1.42f, (470.0f - top) / std::max(1, count - 1));
@@ -199,6 +201,6 @@ void CgBuildTv(CgSink& out)
     }
     for (int i = 0; i < CG_PAGE_COUNT; i++) {
         snprintf(name, sizeof(name), "data\\textos\\texto%02d.jpg", i + 1);
-        out.Jpeg(name, CgTexture(CG_TextPage(out.Fonts, i), CG_PAGE_TEX, CG_PAGE_TEX), 92, true);
+        out.Jpeg(name, CgTexture(CG_TextPage(out.Fonts, i, &out.Errors), CG_PAGE_TEX, CG_PAGE_TEX), 92, true);
     }
 }
