@@ -76,7 +76,9 @@ static CgWave CG_Start()
             w[i] += lp.Lowpass(v, 2500.0f + 3000.0f * env, 1.2f, CG_RATE) * env * 0.5f;
         }
     }
-    return CG_Finish(w, 1.0f, 0.9f, 0.25f, 2000, 0.85f);
+    // The game starts it on nine ticks in a row, up to five at once: a
+    // lower level keeps the stack out of clipping.
+    return CG_Finish(w, 1.0f, 0.9f, 0.25f, 2000, 0.5f);
 }
 
 // Explosion: noise through a falling low-pass, a deep thump, crackle.
