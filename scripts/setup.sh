@@ -14,6 +14,7 @@ pkgs=(
   imagemagick
   libgl1-mesa-dri:i386 libgl1:i386 libglx-mesa0:i386
   clang libclang-rt-14-dev openmpt123
+  libjpeg62-turbo-dev libpng-dev libfreetype-dev fonts-dejavu-core
 )
 
 need_arch=0

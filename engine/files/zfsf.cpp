@@ -1,4 +1,5 @@
 #include "zfsf.h"
+#include "zpcx.h"
 #include "zdebug.h"
 #include "zmem.h"
 #include "zxfs.h"
@@ -55,12 +56,14 @@ unsigned long CZFsf::ReadPcxFile(const char* name, void* pixels, void* palette)
     Xfs->CloseFile(handle);
 
     const uint8_t* src = WorkBuffer;
-    if (length < ZFSF_PCX_DATA || src[0] != ZFSF_PCX_MANUFACTURER || src[1] != ZFSF_PCX_VERSION ||
-        src[65] != ZFSF_PCX_PLANES) {
+    static_assert(sizeof(ZPCX_HEADER) == ZFSF_PCX_DATA, "the data follows the header");
+    if (length < ZFSF_PCX_DATA || src[offsetof(ZPCX_HEADER, Manufacturer)] != ZFSF_PCX_MANUFACTURER ||
+        src[offsetof(ZPCX_HEADER, Version)] != ZFSF_PCX_VERSION || src[offsetof(ZPCX_HEADER, Planes)] != ZFSF_PCX_PLANES) {
         PcxRejected++;
         return 0;
     }
-    uint32_t n = (uint32_t)FSF_U16(src + 66) * ((uint32_t)FSF_U16(src + 10) + 1u);
+    uint32_t n = (uint32_t)FSF_U16(src + offsetof(ZPCX_HEADER, BytesPerLine)) *
+                 ((uint32_t)FSF_U16(src + offsetof(ZPCX_HEADER, YMax)) + 1u);
     if (!pixels)
         return n;
 
