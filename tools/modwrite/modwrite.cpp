@@ -170,9 +170,12 @@ bool Build(const std::string& text, std::vector<uint8_t>& module, std::string& e
     std::string line;
     for (int number = 1; std::getline(in, line); number++) {
         std::string why;
-        size_t hash = line.find('#');
-        if (hash != std::string::npos)
-            line.erase(hash);
+        // '#' after a space or at the start begins a comment; in "C#2" it is a sharp.
+        for (size_t hash = line.find('#'); hash != std::string::npos; hash = line.find('#', hash + 1))
+            if (hash == 0 || line[hash - 1] == ' ' || line[hash - 1] == '\t') {
+                line.erase(hash);
+                break;
+            }
         std::vector<std::string> w = Words(line);
         if (w.empty())
             continue;

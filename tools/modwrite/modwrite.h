@@ -2,7 +2,8 @@
 // patterns) from a short text description. Used by the sound tests and by
 // anyone who wants to hear the engine's player.
 //
-// The description, one statement per line ('#' starts a comment):
+// The description, one statement per line ('#' at the start of a line or
+// after a space starts a comment):
 //
 //   title NAME
 //   sample N WAVE [cycle=C] [length=L] [volume=V] [finetune=F] [amp=A] [loop=S:L|none]
