@@ -80,7 +80,9 @@ bool CZSnd::InitSound(uint8_t channels, uint8_t, void* window)
     if (!SND_Check(this, Primary->SetFormat(&format), "SetFormat"))
         SND_Fatal("Can't set output format");
 
+    // The playback thread owns the cursor from its start on.
     WriteCursor = 0;
+    BlocksMixed = 0;
     if (!InitMusicChannels(channels))
         SND_Fatal("Can't init Music Channels!");
 
@@ -95,7 +97,6 @@ bool CZSnd::InitSound(uint8_t channels, uint8_t, void* window)
     }
     Mod->Init(this);
     Initialised = 1;
-    WriteCursor = 0;
     Mixer_Unlock();
     return true;
 }

@@ -55,7 +55,7 @@ int8_t WaveSample(const Sample& s, int i, uint32_t& noise)
     double phase = double(i % s.cycle) / s.cycle;
     double v = 0;
     if (s.wave == "sine")
-        v = std::sin(2 * M_PI * phase);
+        v = std::sin(2 * 3.14159265358979323846 * phase);
     else if (s.wave == "square")
         v = phase < 0.5 ? 1 : -1;
     else if (s.wave == "saw")
