@@ -59,11 +59,22 @@ int CZMod::LoadMemoryMod(const void* module, uint32_t size)
     // The order table has 128 entries; a longer song would play bytes that
     // are no order entries.
     SongLength = m[ZMOD_SONG_LENGTH] > ZMOD_ORDERS ? ZMOD_ORDERS : m[ZMOD_SONG_LENGTH];
-    uint32_t highest = 0;
-    for (uint32_t i = 0; i < SongLength; i++)
-        if (Orders[i] > highest)
+    // Patterns stored: the highest pattern the song plays, plus 1. Modules
+    // from the classic editors store every pattern the whole 128-entry table
+    // names, playing or not; when the bytes hold those and the samples, the
+    // samples start after them.
+    uint32_t highest = 0, highestAll = 0, sampleBytes = 0;
+    for (uint32_t i = 0; i < ZMOD_ORDERS; i++) {
+        if (i < SongLength && Orders[i] > highest)
             highest = Orders[i];
+        if (Orders[i] > highestAll)
+            highestAll = Orders[i];
+    }
+    for (int k = 0; k < ZMOD_SAMPLES; k++)
+        sampleBytes += MOD_Be16(m + ZMOD_SAMPLE_HEADERS + k * ZMOD_SAMPLE_HEADER_BYTES + 22) * 2u;
     PatternCount = highest + 1;
+    if (uint64_t(ZMOD_PATTERNS) + uint64_t(highestAll + 1) * ZMOD_PATTERN_BYTES + sampleBytes <= size)
+        PatternCount = highestAll + 1;
     uint32_t room = (size - ZMOD_PATTERNS) / ZMOD_PATTERN_BYTES;
     PatternsPresent = PatternCount < room ? PatternCount : room;
 
