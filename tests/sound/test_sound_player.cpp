@@ -238,6 +238,15 @@ TEST(Player, CutModulePlaysWhatIsInside)
     EXPECT_EQ(rig.Mod.State, ZMOD_STOPPED) << "the missing patterns play as empty rows";
     EXPECT_NEAR(double(out.size()) / 44100, 3 * 64 * 0.12, 0.3);
 
+    // Patterns the order table names beyond the song are stored too; the
+    // samples follow them.
+    Rig stored(std::string(kSquare) + "order 0 1\npattern 0\n0 C-1 1\npattern 1\n0 C-2 1\n", false);
+    stored.Bytes[ZMOD_SONG_LENGTH] = 1;
+    ASSERT_EQ(stored.Mod.LoadMemoryMod(stored.Bytes.data(), uint32_t(stored.Bytes.size())), 0);
+    EXPECT_EQ(stored.Mod.PatternCount, 2u);
+    EXPECT_EQ(reinterpret_cast<const uint8_t*>(stored.Mod.Samples[1].Data),
+              stored.Bytes.data() + ZMOD_PATTERNS + 2 * ZMOD_PATTERN_BYTES);
+
     // A loop reaching past the sample is kept inside it.
     Rig loop(std::string(kSquare) + "order 0\npattern 0\n0 C-1 1\n", false);
     uint8_t* h = loop.Bytes.data() + ZMOD_SAMPLE_HEADERS;
@@ -246,4 +255,49 @@ TEST(Player, CutModulePlaysWhatIsInside)
     ASSERT_EQ(loop.Mod.LoadMemoryMod(loop.Bytes.data(), uint32_t(loop.Bytes.size())), 0);
     EXPECT_EQ(loop.Mod.Samples[1].LoopStart, 16u);
     EXPECT_EQ(loop.Mod.Samples[1].LoopLength, 16u);
+}
+
+TEST(Player, CombinedSlidesWaveformsAndGlissando)
+{
+    Rig rig("sample 1 square cycle=32\nsample 2 square cycle=32 volume=32\norder 0\npattern 0\n"
+            "0 C-2 1 105 | C-2 1 ... | C-3 1 4F8 | C-2 1 E42\n"
+            "1 --- .. ... | C-1 .. 310 | --- .. 603 | C-3 1 4F8\n"
+            "2 --- .. ... | --- .. 502 | --- .. ... | --- .. EB4\n"
+            "3 --- .. ... | --- .. ... | --- .. ... | E-3 2 E72\n"
+            "4 --- .. ... | C-2 1 E31 | --- .. ... | --- .. 7F4\n"
+            "5 --- .. ... | C-1 .. 310\n");
+    // Runs up to and including the block that reads `row`.
+    std::vector<uint32_t> rowOf;
+    std::vector<RigBlock> run;
+    auto to = [&](uint32_t row) {
+        while (rig.Mod.RowsRead < row + 1 && rig.Mod.State != ZMOD_STOPPED) {
+            run.push_back(rig.Block());
+            rowOf.push_back(rig.Mod.RowsRead - 1);
+        }
+    };
+    to(1);
+    EXPECT_EQ(rig.Mod.Channels[0].Period, 428 - 5 * 6) << "105: 5 a tick (the first row has six ticks after it)";
+    to(2);
+    EXPECT_EQ(rig.Mod.Channels[2].Volume, 64 - 3 * 5) << "603";
+    EXPECT_EQ(rig.Mod.Channels[3].Volume, 64 - 4) << "EB4";
+    to(3);
+    EXPECT_EQ(rig.Mod.Channels[1].Volume, 64 - 2 * 5) << "502 slides the volume";
+    EXPECT_GT(rig.Mod.Channels[1].Period, 428) << "and goes on to the note";
+    to(6);
+    // E31: the portamento moves a semitone a tick, on table periods only.
+    const uint16_t* table = CZMod::PeriodTable[0];
+    EXPECT_TRUE(std::find(table, table + ZMOD_PERIODS, rig.Mod.Channels[1].Period) != table + ZMOD_PERIODS)
+        << rig.Mod.Channels[1].Period;
+    EXPECT_GT(rig.Mod.Channels[1].Period, 428 + 4 * 16);
+    // E42: square vibrato, two pitches only; E72: square tremolo, two volumes.
+    std::set<uint32_t> vib;
+    std::set<uint8_t> trem;
+    for (size_t i = 1; i < run.size(); i++) {
+        if ((rowOf[i] == 1 || rowOf[i] == 2) && rowOf[i] == rowOf[i - 1])
+            vib.insert(run[i].Ch[3].Step);
+        if (rowOf[i] == 4 && rowOf[i] == rowOf[i - 1])
+            trem.insert(run[i].Ch[3].Volume);
+    }
+    EXPECT_EQ(vib.size(), 2u);
+    EXPECT_EQ(trem.size(), 2u);
 }
