@@ -72,6 +72,8 @@ struct ZMOD_CHANNEL {
     uint8_t Finetune;
 };
 #pragma pack(pop)
+static_assert(sizeof(ZMOD_SAMPLE) == sizeof(void*) + 16 && offsetof(ZMOD_SAMPLE, LoopStart) == sizeof(void*) + 8,
+              "sample record layout");
 static_assert(sizeof(ZMOD_CHANNEL) == 26 && offsetof(ZMOD_CHANNEL, Period) == 6 &&
               offsetof(ZMOD_CHANNEL, Sample) == 16 && offsetof(ZMOD_CHANNEL, TremoloBase) == 22 &&
               offsetof(ZMOD_CHANNEL, Finetune) == 25, "channel state layout");

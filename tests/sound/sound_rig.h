@@ -39,9 +39,15 @@ struct Rig {
 
     explicit Rig(const std::string& text, bool play = true)
     {
-        std::memset(Snd.Channel, 0, sizeof(Snd.Channel));
         std::string error;
         EXPECT_TRUE(modwrite::Build(text, Bytes, error)) << error;
+        Start(play);
+    }
+    explicit Rig(const std::vector<uint8_t>& bytes) : Bytes(bytes) { Start(true); }
+
+    void Start(bool play)
+    {
+        std::memset(Snd.Channel, 0, sizeof(Snd.Channel));
         Mod.Init(&Snd);
         EXPECT_EQ(Mod.LoadMemoryMod(Bytes.data(), uint32_t(Bytes.size())), 0);
         if (play)
@@ -86,7 +92,7 @@ struct Rig {
 
     // The whole song (at most maxBlocks), mixed to mono 16-bit at 44.1 kHz:
     // the sum of the channels, as DirectSound adds the channel buffers.
-    std::vector<int16_t> Render(int maxBlocks, int onlyChannel = -1)
+    std::vector<int16_t> Render(int maxBlocks)
     {
         std::vector<int16_t> out;
         int16_t block[ZSND_BLOCK_SAMPLES];
@@ -95,9 +101,8 @@ struct Rig {
             std::vector<int32_t> sum(ZSND_BLOCK_SAMPLES, 0);
             for (int c = 0; c < ZMOD_CHANNELS; c++) {
                 Snd.Mixer_MixChannel(c, block, ZSND_BLOCK_SAMPLES);
-                if (onlyChannel < 0 || onlyChannel == c)
-                    for (int k = 0; k < ZSND_BLOCK_SAMPLES; k++)
-                        sum[k] += block[k];
+                for (int k = 0; k < ZSND_BLOCK_SAMPLES; k++)
+                    sum[k] += block[k];
             }
             for (int32_t v : sum)
                 out.push_back(int16_t(v > 32767 ? 32767 : v < -32768 ? -32768 : v));

@@ -84,25 +84,11 @@ std::vector<uint8_t> OnlyChannel(const std::vector<uint8_t>& mod, int keep)
 
 std::vector<float> RenderOurs(const std::vector<uint8_t>& mod)
 {
-    CZSnd& snd = Rig::Mixer();
-    std::memset(snd.Channel, 0, sizeof(snd.Channel));
-    CZMod player;
-    player.Init(&snd);
-    std::vector<float> out;
-    if (player.LoadMemoryMod(mod.data(), uint32_t(mod.size())) != 0)
-        return out;
-    player.PlayMusic();
-    int16_t block[ZSND_BLOCK_SAMPLES];
-    for (int b = 0; b < kCompareSeconds * ZSND_BLOCKS_PER_SECOND && player.State != ZMOD_STOPPED; b++) {
-        player.ControlChannels();
-        std::vector<float> sum(ZSND_BLOCK_SAMPLES, 0.0f);
-        for (int c = 0; c < ZMOD_CHANNELS; c++) {
-            snd.Mixer_MixChannel(c, block, ZSND_BLOCK_SAMPLES);
-            for (int k = 0; k < ZSND_BLOCK_SAMPLES; k++)
-                sum[k] += block[k] / 32768.0f;
-        }
-        out.insert(out.end(), sum.begin(), sum.end());
-    }
+    Rig rig(mod);
+    std::vector<int16_t> pcm = rig.Render(int(kCompareSeconds) * ZSND_BLOCKS_PER_SECOND);
+    std::vector<float> out(pcm.size());
+    for (size_t i = 0; i < pcm.size(); i++)
+        out[i] = pcm[i] / 32768.0f;
     return out;
 }
 
