@@ -109,6 +109,7 @@ public:
     // Counters, read under Mixer_Lock.
     uint32_t BlocksMixed;    // blocks written since InitSound
     uint32_t CursorWaits;    // 1 ms waits for the device to move away
+    uint32_t Underruns;      // blocks the device had taken before they were written
     uint64_t BlockTicks;     // performance-counter ticks spent in the player and the mixing
     uint8_t MusicWasRunning; // the player ran in the last block: it gets one more to fall silent
     uint32_t BadChannels;    // Mixer_* calls naming no channel record (logged once)
@@ -116,11 +117,15 @@ public:
 private:
     bool InitMusicChannels(uint8_t channels);
     [[noreturn]] void SND_Fatal(const char* message);
-    bool SND_WaitForRoom();
+    // Waits until the write cursor is clear of the device's cursors; false
+    // when the stop event came first. `written`: bytes written since the start.
+    bool SND_WaitForRoom(uint64_t written);
     // The record of `channel`, or null (counted, logged once) when there is none.
     ZSND_CHANNEL* SND_ChannelOf(uint32_t channel);
 
     std::mutex BlockLock;
+    uint32_t SND_LastPlay;   // the device's play cursor at the last poll
+    uint64_t SND_Played;     // bytes the device has played since the buffers started
 };
 
 #endif

@@ -83,6 +83,7 @@ bool CZSnd::InitSound(uint8_t channels, uint8_t, void* window)
     // The playback thread owns the cursor from its start on.
     WriteCursor = 0;
     BlocksMixed = 0;
+    Underruns = 0;
     if (!InitMusicChannels(channels))
         SND_Fatal("Can't init Music Channels!");
 
@@ -123,11 +124,17 @@ bool CZSnd::InitMusicChannels(uint8_t channels)
     return PlaybackThread != NULL;
 }
 
-bool CZSnd::SND_WaitForRoom()
+bool CZSnd::SND_WaitForRoom(uint64_t written)
 {
-    for (;;) {
+    for (bool first = true;; first = false) {
         DWORD play = 0, write = 0;
         Buffers[0].Buffer->GetCurrentPosition(&play, &write);
+        SND_Played += (play + ZSND_BUFFER_BYTES - SND_LastPlay) % ZSND_BUFFER_BYTES;
+        SND_LastPlay = play;
+        // The device has played more than was written: it is playing what
+        // the buffer held a second ago.
+        if (first && SND_Played > written)
+            Underruns++;
         uint32_t m = WriteCursor;
         bool room = play < write ? (m > write + SND_CURSOR_GAP || m + SND_CURSOR_GAP < play)
                                  : (m > write + SND_CURSOR_GAP && m + SND_CURSOR_GAP < play);
@@ -145,12 +152,12 @@ void CZSnd::PlayCallBack()
 {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     WriteCursor = 0;
-    uint32_t written = 0;
+    uint32_t written = 0;   // blocks since the start
     bool playing = false;
     for (;;) {
         if (WaitForSingleObject(StopEvent, SND_STOP_POLL_MS) == WAIT_OBJECT_0)
             return;
-        if (playing && !SND_WaitForRoom())
+        if (playing && !SND_WaitForRoom(uint64_t(written) * ZSND_BLOCK_BYTES))
             return;
 
         Mixer_Lock();
@@ -173,7 +180,9 @@ void CZSnd::PlayCallBack()
             WriteCursor = 0;
         Mixer_Unlock();
 
-        if (!playing && ++written >= SND_PREROLL_BLOCKS) {
+        if (++written >= SND_PREROLL_BLOCKS && !playing) {
+            SND_Played = 0;
+            SND_LastPlay = 0;
             for (uint32_t c = 0; c < ChannelCount; c++)
                 Buffers[c].Buffer->Play(0, 0, DSBPLAY_LOOPING);
             playing = true;

@@ -14,7 +14,7 @@
 CZSnd::CZSnd()
     : Mod(nullptr), Xfs(nullptr), Debug(nullptr), Initialised(0), Mixing(0), ChannelCount(0), Reserved(0),
       WriteCursor(0), Device(nullptr), Primary(nullptr), StopEvent(nullptr), PlaybackThread(nullptr),
-      BlocksMixed(0), CursorWaits(0), BlockTicks(0), MusicWasRunning(0), BadChannels(0)
+      BlocksMixed(0), CursorWaits(0), Underruns(0), BlockTicks(0), MusicWasRunning(0), BadChannels(0), SND_LastPlay(0), SND_Played(0)
 {
     std::memset(Channel, 0, sizeof(Channel));
     std::memset(Buffers, 0, sizeof(Buffers));

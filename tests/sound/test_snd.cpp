@@ -169,33 +169,45 @@ TEST(Snd, OutputPitchOrderAndSilenceAfterTheSong)
     const char* capture = std::getenv("ZQS_CAPTURE");
     if (!capture)
         GTEST_SKIP() << "ZQS_CAPTURE not set (run through ctest)";
-    std::remove(capture);
     // Three held notes on three channels, each cut before the next starts;
     // the song ends after row 63.
     std::vector<uint8_t> mod = Module("sample 1 sine cycle=64 amp=120\norder 0\npattern 0\n"
                                       "0 C-2 1\n16 --- .. C00\n"
                                       "24 --- .. ... | G-2 1\n36 --- .. ... | --- .. C00\n"
                                       "44 --- .. ... | --- .. ... | C-3 1\n52 --- .. ... | --- .. ... | --- .. C00\n");
-    CZarquel* z = new CZarquel;
-    CZSnd* snd = z->Snd;
-    ASSERT_TRUE(snd->InitSound(4, 0, SoundWindow()));
-    ASSERT_EQ(snd->Mod->LoadMemoryMod(mod.data(), uint32_t(mod.size())), 0);
-    ASSERT_EQ(snd->Mod->PlayMusic(), 0);
-    ASSERT_TRUE(WaitForState(snd, ZMOD_STOPPED, 30000));
-    uint32_t end = Blocks(snd);
-    while (Blocks(snd) < end + 120)
-        Sleep(10);
-    Sleep(300);
-    snd->DeinitSound();
-    delete z;
-
+    // A playback thread starved by a loaded machine falls behind the device,
+    // which then plays what the buffers held a second before: such a capture
+    // says nothing about the player. Up to three tries for one without.
     std::vector<float> x;
-    if (FILE* f = std::fopen(capture, "rb")) {
-        float fr[2];
-        while (std::fread(fr, sizeof(float), 2, f) == 2)
-            x.push_back((fr[0] + fr[1]) * 0.5f);
-        std::fclose(f);
+    uint32_t underruns = 0;
+    for (int attempt = 0; attempt < 3; attempt++) {
+        std::remove(capture);
+        CZarquel* z = new CZarquel;
+        CZSnd* snd = z->Snd;
+        ASSERT_TRUE(snd->InitSound(4, 0, SoundWindow()));
+        ASSERT_EQ(snd->Mod->LoadMemoryMod(mod.data(), uint32_t(mod.size())), 0);
+        ASSERT_EQ(snd->Mod->PlayMusic(), 0);
+        ASSERT_TRUE(WaitForState(snd, ZMOD_STOPPED, 30000));
+        uint32_t end = Blocks(snd);
+        while (Blocks(snd) < end + 120)
+            Sleep(10);
+        Sleep(300);
+        snd->DeinitSound();
+        underruns = snd->Underruns;
+        delete z;
+        if (underruns)
+            continue;
+        x.clear();
+        if (FILE* f = std::fopen(capture, "rb")) {
+            float fr[2];
+            while (std::fread(fr, sizeof(float), 2, f) == 2)
+                x.push_back((fr[0] + fr[1]) * 0.5f);
+            std::fclose(f);
+        }
+        break;
     }
+    if (underruns)
+        GTEST_SKIP() << "the playback thread fell behind the device in every try (" << underruns << " blocks late)";
     ASSERT_GT(x.size(), 48000u) << "nothing captured";
     std::vector<Segment> seg = Segments(x, 4800);
     ASSERT_EQ(seg.size(), 3u) << "three notes, then silence to the end";
