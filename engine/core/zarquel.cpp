@@ -47,7 +47,7 @@ CZarquel::CZarquel()
     Fsf = CZS_Create<CZFsf>(11);
     // 12 CZW3d
     // 13 CZSpr
-    // 14 CZSnd
+    Snd = CZS_Create<CZSnd>(14);
     Vgs = CZS_Create<CZVgs>(15);
     // 16 CZOctree
     Threads = CZS_Create<CZThreads>(17);
@@ -56,6 +56,8 @@ CZarquel::CZarquel()
     // 20 CZFnt
 
     if (!Mem || !Xfs || !Vti || !Mth || !Caps || !H3d || !Kbd || !Mse || !Fsf || !Vgs || !Threads)
+        CZS_CriticalError();
+    if (!Snd)
         CZS_CriticalError();
 
     Threads->Debug = Debug;
@@ -74,6 +76,8 @@ CZarquel::CZarquel()
     Vgs->Mse = Mse;
     Vgs->H3d = H3d;
     Vgs->Caps = Caps;
+    Snd->Debug = Debug;
+    Snd->Xfs = Xfs;
     Caps->Debug = Debug;
     Caps->Vgs = Vgs;
     H3d->Debug = Debug;
@@ -89,6 +93,7 @@ CZarquel::CZarquel()
 
 CZarquel::~CZarquel()
 {
+    delete Snd;
     delete Fsf;
     delete Mse;
     delete Kbd;

@@ -14,6 +14,7 @@
 #include "zmem.h"
 #include "zmse.h"
 #include "zmth.h"
+#include "zsnd.h"
 #include "zthreads.h"
 #include "zvgs.h"
 #include "zvti.h"
