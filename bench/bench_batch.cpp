@@ -9,6 +9,7 @@
 
 #include "zarquel.h"
 #include "zh3d.h"
+#include "zh3d_local.h"
 #include "zmem.h"
 #include "zvgs.h"
 

@@ -15,16 +15,8 @@
 
 static_assert(sizeof(void*) == 4, "buckets and handles keep addresses in 32-bit words");
 
-static const char* const H3D_CAPTION = "Zarquel H3D";
 // pi / 180 as the single-precision constant the projection has always used.
 static const float H3D_DEG_TO_RAD = 0.017453289f;
-
-static DWORD H3D_FloatBits(float f)
-{
-    DWORD d;
-    memcpy(&d, &f, sizeof(d));
-    return d;
-}
 
 CZH3d::CZH3d()
 {
@@ -53,7 +45,13 @@ CZH3d::CZH3d()
     FrameDrawCalls = FrameBatches = FramePrimitives = FrameTextureSets = FrameTextureSkips = 0;
     PrimitivesQueued = PrimitivesIgnored = PrimitivesRefused = PrimitivesDropped = 0;
     FramesDrawn = 0;
+    BucketWalks = TexturesDecoded = TexturesShared = DeviceCallsFailed = 0;
+    LastBucketShortcut = 1;
     RefusedReported = 0;
+    for (int k = 0; k < ZH3D_KINDS; k++)
+        LastBucket[k] = nullptr;
+    TextureTable = ZH3D_TEXTURE_TABLE{nullptr, 0, 0};
+    RenderTextures = nullptr;
 }
 
 CZH3d::~CZH3d()
@@ -62,6 +60,7 @@ CZH3d::~CZH3d()
     if (SortBuffer && Mem)
         Mem->FreeMem(SortBuffer, ZH3D_SORT_BUFFER_BYTES);
     SortBuffer = nullptr;
+    H3D_ReleaseTextures();
 }
 
 // ---------------------------------------------------------------------------
@@ -82,7 +81,7 @@ void CZH3d::Init()
     Viewport.MinZ = 0.0f;
     Viewport.MaxZ = 1.0f;
     if (FAILED(device->SetViewport(&Viewport)))
-        Debug->ShowMessageAndExit("No se pudo crear el viewport", H3D_CAPTION);
+        Debug->ShowMessageAndExit("No se pudo crear el viewport", ZH3D_CAPTION);
 
     Vector3 eye = {0, 0, 0}, target = {0, 0, 1};
     SetCameraPosition(&eye, &target, nullptr);
@@ -120,6 +119,12 @@ void CZH3d::Init()
     device->SetMaterial(&material);
 
     H3D_CreateBuffers();
+
+    // Render textures live in the default pool: H3D_DeInit released their
+    // surfaces for the reset, their records (the handles) stayed.
+    for (ZH3D_RENDER_TEXTURE* rt = RenderTextures; rt; rt = rt->Next)
+        if (!rt->Texture)
+            H3D_CreateRenderSurfaces(rt);
 }
 
 void CZH3d::H3D_CreateBuffers()
@@ -131,20 +136,36 @@ void CZH3d::H3D_CreateBuffers()
         if (FAILED(device->CreateVertexBuffer(info.BufferBytes, info.Usage, info.Fvf, D3DPOOL_DEFAULT,
                                               &VertexBuffers[k], NULL))) {
             VertexBuffers[k] = nullptr;
-            Debug->ShowMessageAndExit("No se pudo crear el vertex buffer", H3D_CAPTION);
+            Debug->ShowMessageAndExit("No se pudo crear el vertex buffer", ZH3D_CAPTION);
         }
         Tables[k] = (ZH3D_BUCKET*)Mem->GetMem(tableBytes);
         if (!Tables[k])
-            Debug->ShowMessageAndExit("Not enough memory for the batch tables", H3D_CAPTION);
+            Debug->ShowMessageAndExit("Not enough memory for the batch tables", ZH3D_CAPTION);
         // All ones: every bucket free and without a store.
         CZMem::MMXMemFill(Tables[k], 0xFF, tableBytes);
     }
     RefusedReported = 0;
 }
 
+// Releases everything of the renderer's in the default pool (a reset fails
+// while any of it lives) and the batch tables; textures stay.
 void CZH3d::H3D_DeInit()
 {
     const uint32_t tableBytes = ZH3D_MAX_BUCKETS * sizeof(ZH3D_BUCKET);
+    IDirect3DDevice9* device = Vgs ? Vgs->Device : nullptr;
+    if (device) {
+        H3D_RestoreScreenTarget();
+        // The device lets go of what it still has bound.
+        for (DWORD s = 0; s < ZH3D_STAGES; s++)
+            device->SetTexture(s, NULL);
+        device->SetStreamSource(0, NULL, 0, 0);
+    }
+    memset(DeviceTextures, 0, sizeof(DeviceTextures));
+    memset(BoundTextures, 0, sizeof(BoundTextures));
+    for (ZH3D_RENDER_TEXTURE* rt = RenderTextures; rt; rt = rt->Next)
+        H3D_ReleaseRenderSurfaces(rt);
+    for (int k = 0; k < ZH3D_KINDS; k++)
+        LastBucket[k] = nullptr;
     for (int k = 0; k < ZH3D_KINDS; k++) {
         if (Tables[k]) {
             // Stores may sit in free buckets too: triangle stores outlive the

@@ -71,15 +71,13 @@ static inline uint32_t H3D_Bytes(int kind)
     return ZH3D_KindInfo[kind].Stride * ZH3D_KindInfo[kind].VerticesPerPrimitive;
 }
 
-static inline DWORD H3D_FloatBits(float f)
-{
-    DWORD d;
-    memcpy(&d, &f, sizeof(d));
-    return d;
-}
-
 // ---------------------------------------------------------------------------
 // Queuing
+
+static inline bool H3D_SameKey(const ZH3D_BUCKET* b, const uint32_t key[3], uint32_t flags)
+{
+    return b->Flags == flags && b->Texture1 == key[0] && b->Texture2 == key[1] && b->Texture3 == key[2];
+}
 
 // The one place that checks the table's limit. Returns the bucket the
 // primitive goes into (a new one has count 0), or null when refused.
@@ -87,9 +85,17 @@ ZH3D_BUCKET* CZH3d::H3D_FindBucket(int kind, const uint32_t key[3], uint32_t fla
 {
     ZH3D_BUCKET* table = Tables[kind];
     if (!table) {
+        // No tables: the device is lost and its reset has not succeeded.
         PrimitivesRefused++;
         return nullptr;
     }
+    // A key has at most one bucket that is not full (the walk below passes
+    // full ones and opens a new bucket only when none is left), so the
+    // bucket of the kind's last primitive is the one the walk would find.
+    ZH3D_BUCKET* last = LastBucket[kind];
+    if (last && LastBucketShortcut && last->Count < ZH3D_BUCKET_PRIMITIVES && H3D_SameKey(last, key, flags))
+        return last;
+    BucketWalks++;
     const char* why = "table full (" H3D_LIMIT_TEXT " buckets)";
     for (ZH3D_BUCKET* b = table; b < table + ZH3D_MAX_BUCKETS; b++) {
         if (b->Count == ZH3D_FREE) {
@@ -110,11 +116,13 @@ ZH3D_BUCKET* CZH3d::H3D_FindBucket(int kind, const uint32_t key[3], uint32_t fla
             b->Flags = flags;
             b->Cursor = b->Store;
             b->Count = 0;
+            LastBucket[kind] = b;
             return b;
         }
-        if (b->Count < ZH3D_BUCKET_PRIMITIVES && b->Flags == flags && b->Texture1 == key[0] &&
-            b->Texture2 == key[1] && b->Texture3 == key[2])
+        if (b->Count < ZH3D_BUCKET_PRIMITIVES && H3D_SameKey(b, key, flags)) {
+            LastBucket[kind] = b;
             return b;
+        }
     }
     PrimitivesRefused++;
     if (!(RefusedReported & (1u << kind))) {
@@ -137,6 +145,11 @@ void CZH3d::DrawPoly(POLYSTRUCT* poly)
     default: PrimitivesIgnored++; return;
     }
     const uint32_t flags = poly->Flags;
+    // A custom-shader primitive without a shader has nothing to draw with.
+    if (kind == ZH3D_TRIS_TEXTURED && (flags & ZRF_CUSTOMSHADER) && poly->Texture1 == 0) {
+        PrimitivesIgnored++;
+        return;
+    }
     // Fields the flags do not use must not split batches.
     if (kind == ZH3D_TRIS_TEXTURED) {
         if (!(flags & (ZRF_SECOND_TEXTURE | ZRF_BUMP)))
@@ -283,6 +296,8 @@ void CZH3d::H3D_DeleteTables()
             }
         }
     }
+    for (int k = 0; k < ZH3D_KINDS; k++)
+        LastBucket[k] = nullptr;
     RefusedReported = 0;
 }
 

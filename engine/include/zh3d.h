@@ -2,7 +2,9 @@
 // DrawLine and DrawPoint file primitives into batches keyed by kind, textures
 // and render flags, and H3D_DrawScene (run by CZVgs::RenderScene inside the
 // scene) sets each batch's states once, fills the kind's dynamic vertex
-// buffer with discard locks and draws. The device belongs to CZVgs.
+// buffer with discard locks and draws. The renderer also owns every texture
+// (a texture handle is the IDirect3DTexture9 pointer value), the lights and
+// the custom shaders. The device belongs to CZVgs.
 #ifndef ZARQUEL_ZH3D_H
 #define ZARQUEL_ZH3D_H
 
@@ -21,54 +23,19 @@ class CZMth;
 class CZDebug;
 class CZCaps;
 
-// Primitive kinds as table indices; the order of the vertex buffers and
-// batch tables (H3D_DrawScene draws them in its own fixed order).
-enum ZH3D_KIND {
-    ZH3D_TRIS_TEXTURED = 0,
-    ZH3D_TRIS_TEXTURED_2D,
-    ZH3D_TRIS_COLORED,
-    ZH3D_TRIS_COLORED_2D,
-    ZH3D_LINES_TEXTURED,
-    ZH3D_LINES_TEXTURED_2D,
-    ZH3D_LINES_COLORED,
-    ZH3D_POINTS,
-    ZH3D_KINDS
-};
-
-// Buckets per batch table. A frame that needs more buckets of one kind gets
-// the extra primitives refused (counted in PrimitivesRefused and logged once
-// per kind and frame); H3D_FindBucket is the one place that checks.
-#define ZH3D_MAX_BUCKETS 1800
-#define ZH3D_BUCKET_PRIMITIVES 1000         // primitives per bucket and per vertex-buffer fill
-#define ZH3D_FREE 0xFFFFFFFFu               // bucket count: this bucket and all after it free;
-                                            // store and cursor: no store
-#define ZH3D_STAGES 16                      // bound-texture slots
-#define ZH3D_SORT_BUFFER_BYTES 8000         // particle depth sort: 1000 (distance, address) pairs
+// Primitive kinds the renderer batches separately (the kinds themselves are
+// in zh3d_local.h): one batch table and one vertex buffer each.
+#define ZH3D_KINDS 8
+#define ZH3D_STAGES 16                      // bound-texture slots, stage textures of a shader
 #define ZH3D_SHADER_CONSTANTS 255           // vertex-shader constant slots of a shader record
+#define ZH3D_TEXTURE_NAME_MAX 260           // name, directory and master file of a texture record
 
-// Vertex formats of the eight kinds.
-#define ZH3D_FVF_TRIS_TEXTURED    (D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2)
-#define ZH3D_FVF_TRIS_TEXTURED_2D (D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX2)
-#define ZH3D_FVF_TRIS_COLORED     (D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_SPECULAR)
-#define ZH3D_FVF_TRIS_COLORED_2D  (D3DFVF_XYZRHW | D3DFVF_DIFFUSE)
-#define ZH3D_FVF_LINES_TEXTURED   (D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1)
-#define ZH3D_FVF_LINES_TEXTURED_2D (D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1)
-#define ZH3D_FVF_LINES_COLORED    (D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE)
-#define ZH3D_FVF_POINTS           (D3DFVF_XYZ | D3DFVF_TEX1)
+// GetBumpmapFormats bits.
+#define ZH3D_BUMP_V8U8     1u
+#define ZH3D_BUMP_L6V5U5   2u
+#define ZH3D_BUMP_X8L8V8U8 4u
 
-// One bucket of a batch table: a key, its system-memory vertex store and
-// how many primitives it holds. Words hold addresses (32-bit engine).
-struct ZH3D_BUCKET {
-    uint32_t Texture1;      // points and lines: their texture
-    uint32_t Texture2;      // textured triangles (both kinds)
-    uint32_t Texture3;      // textured triangles
-    uint32_t Store;         // ZH3D_FREE: no store
-    uint32_t Cursor;        // where the next primitive's vertices go
-    uint32_t Kind;          // the records' kind
-    uint32_t Flags;         // the records' render flags
-    uint32_t Count;         // ZH3D_FREE: this bucket and every later one is free
-};
-static_assert(sizeof(ZH3D_BUCKET) == 32, "bucket is eight words");
+struct ZH3D_BUCKET;         // a batch; zh3d_local.h
 
 // One vertex-shader constant register of a custom shader record.
 struct ZH3D_SHADER_CONSTANT {
@@ -78,16 +45,47 @@ struct ZH3D_SHADER_CONSTANT {
 };
 static_assert(sizeof(ZH3D_SHADER_CONSTANT) == 24, "constant slot is six words");
 
-// A custom shader; its address is the shader handle put in Texture1 of a
-// ZRF_CUSTOMSHADER triangle.
+// A custom shader (LoadShader); its address is the shader handle put in
+// Texture1 of a ZRF_CUSTOMSHADER triangle. Shared with the material loader,
+// which fills Material.
 struct ZH3D_SHADER {
     IDirect3DVertexShader9* VertexShader;   // or null: fixed-function vertices
     IDirect3DPixelShader9* PixelShader;     // or null: fixed-function stages
-    uint32_t Textures[16];                  // bound on stages 0-15
-    ZH3D_SHADER_CONSTANT Constants[ZH3D_SHADER_CONSTANTS];   // registers 0-254
-    ZH3D_SHADER_CONSTANT Material[ZH3D_SHADER_CONSTANTS];    // filled by the material loader
+    uint32_t Textures[ZH3D_STAGES];         // bound on stages 0-15
+    ZH3D_SHADER_CONSTANT Constants[ZH3D_SHADER_CONSTANTS];  // registers 0-254
+    ZH3D_SHADER_CONSTANT Material[ZH3D_SHADER_CONSTANTS];   // the material loader's; never read here
 };
 static_assert(sizeof(ZH3D_SHADER) == 8 + 64 + 2 * 255 * 24, "shader record layout");
+
+// One texture loaded by name. A later load of the same name (any letter
+// case) from the same place shares it and counts a reference.
+struct ZH3D_TEXTURE {
+    char Name[ZH3D_TEXTURE_NAME_MAX];       // as the caller gave it
+    char Directory[ZH3D_TEXTURE_NAME_MAX];  // current directory at load time; "" when a master file was open
+    char MasterFile[ZH3D_TEXTURE_NAME_MAX]; // the open master file's name; "" when none was
+    uint32_t Texture;                       // the handle
+    int32_t References;                     // loads minus unloads; the record goes at 0
+};
+
+// The texture table: a growable array in engine memory. Grown by doubling
+// in H3D_AddTexture; emptied only when the renderer is destroyed.
+struct ZH3D_TEXTURE_TABLE {
+    ZH3D_TEXTURE* Records;
+    uint32_t Count;
+    uint32_t Capacity;
+};
+
+// A render texture (CreateRenderTexture); its address is the handle. The
+// first three words are the surfaces; the rest lets the renderer recreate
+// them around a device reset, keeping the record (and so the handle).
+struct ZH3D_RENDER_TEXTURE {
+    IDirect3DSurface9* Depth;       // D16 depth-stencil surface of the texture's size
+    IDirect3DTexture9* Texture;     // D3DPOOL_DEFAULT render target
+    IDirect3DSurface9* Surface;     // level 0 of Texture
+    uint32_t Width, Height;
+    D3DFORMAT Format;
+    ZH3D_RENDER_TEXTURE* Next;      // every live render texture, newest first
+};
 
 class ZQAPI CZH3d {
 public:
@@ -119,6 +117,26 @@ public:
     void SetPointSizes(float size, float minimum);
     void SetParticlesOrder(bool on);
 
+    // Textures. Load failures are fatal; handles are texture pointer values.
+    unsigned long LoadTextureFromFile(char* name);
+    unsigned long LoadTexture(void* pixels);        // 256x256 R5G6B5, rows packed
+    unsigned long LoadColorKeyTexture(char* name, unsigned long key);
+    unsigned long LoadAlphaTexture(char* name, unsigned char alpha);
+    unsigned long LoadAlphaTextureTGA(char* name);
+    void SetAlphaLevelTexture(unsigned long texture, unsigned char alpha);
+    void SetAlphaMapTexture(unsigned long texture, unsigned char* map);
+    void LockTextureToWrite(unsigned long texture, TextureLock* lock);
+    void UnlockTextureToWrite(unsigned long texture);
+    void UnloadTexture(unsigned long texture);
+    unsigned long GetBumpmapFormats();
+    unsigned long LoadBumpMap(char* name);
+    unsigned long GenerateBumpMap(unsigned long texture);
+    unsigned long CreateRenderTexture(unsigned long width, unsigned long height, bool alpha);
+    unsigned long GetRenderTextureHandle(unsigned long renderTexture);
+    bool SetRenderTarget(unsigned long renderTexture);
+    void RenderToTexture();
+    void DestroyRenderTexture(unsigned long renderTexture);
+
     // Camera and projection; both keep the frustum current.
     void SetCameraPosition(Vector3* eye, Vector3* target, Vector3* up);
     void SetProyectionParams(float nearPlane, float farPlane, float fovX, float fovY);
@@ -126,8 +144,22 @@ public:
     void SetVSClipMatrix(unsigned long shader, unsigned long reg);
     void SetVSWorldViewMatrix(unsigned long shader, unsigned long reg);
 
+    // Lights.
     void SetLightEngine(bool on, unsigned long shading);
     void SetAmbientLight(unsigned long colour);
+    void SetPointLight(unsigned long index, LIGHTPOINTSTRUCT* light);
+    void DisableLight(unsigned long index);
+
+    // Shaders: failures are never fatal. Shader handles are record addresses.
+    bool CheckShader(const char* file);
+    bool CompileShader(const char* source, char* errors, unsigned long size);
+    unsigned long LoadShader(const char* vertexFile, const char* pixelFile);
+    void UnloadShader(unsigned long shader);
+    bool ReplaceVertexShaderFromFile(unsigned long shader, const char* file);
+    bool ReplacePixelShaderFromFile(unsigned long shader, const char* file);
+    bool ReplaceVertexShaderFromMemory(unsigned long shader, const char* source);
+    bool ReplacePixelShaderFromMemory(unsigned long shader, const char* source);
+    void SetTextureCustomShader(unsigned long shader, unsigned long texture, unsigned long stage);
 
     // Queuing; the record may be reused at once.
     void DrawPoly(POLYSTRUCT* poly);
@@ -152,11 +184,14 @@ public:
     D3DVIEWPORT9 Viewport;
     IDirect3DVertexBuffer9* VertexBuffers[ZH3D_KINDS];
     uint32_t BoundTextures[ZH3D_STAGES];    // last texture set per stage; 0 at each frame's start
+    ZH3D_TEXTURE_TABLE TextureTable;
     uint8_t* SortBuffer;                    // present while particle ordering is on
     unsigned char ParticlesOrderOn;
     unsigned char ClearZEachFrame;
     unsigned char AlphaTestRef;
     uint32_t SourceBlend, DestBlend;        // D3DBLEND pair of ZRF_ALPHABLEND primitives
+
+    ZH3D_RENDER_TEXTURE* RenderTextures;    // every live render texture, newest first
 
     // Counters, cheap and always kept. The frame ones are cleared by each
     // H3D_DrawScene before it draws.
@@ -166,10 +201,18 @@ public:
     uint32_t FrameTextureSets;      // SetTexture calls made
     uint32_t FrameTextureSkips;     // SetTexture calls skipped: slot already bound
     uint32_t PrimitivesQueued;      // since construction
-    uint32_t PrimitivesIgnored;     // unknown kind
-    uint32_t PrimitivesRefused;     // table full or no memory for a store
+    uint32_t PrimitivesIgnored;     // unknown kind, or a custom-shader primitive without a shader
+    uint32_t PrimitivesRefused;     // table full, no memory for a store, or no tables (device lost)
     uint32_t PrimitivesDropped;     // emptied by H3D_DeleteTables without being drawn
     uint32_t FramesDrawn;
+    uint32_t BucketWalks;           // bucket searches that walked the table from bucket 0
+    uint32_t TexturesDecoded;       // image files decoded by D3DX
+    uint32_t TexturesShared;        // loads answered from the texture table
+    uint32_t DeviceCallsFailed;     // checked device calls that failed (each one logged)
+
+    // Tuning switch for the benchmarks: 0 makes every bucket search walk the
+    // table from bucket 0 (the result is the same, only slower).
+    unsigned char LastBucketShortcut;
 
 private:
     void H3D_RecalcFrustum();
@@ -192,8 +235,27 @@ private:
     void H3D_RenderTrianglesColoredTransformed();
     void H3D_RenderTextureOnly(int kind, D3DPRIMITIVETYPE type);   // textured lines, point sprites
 
+    // Textures (zh3d_texture.cpp).
+    unsigned long H3D_LoadTextureParsed(char* name);
+    unsigned long H3D_IsTextureAlreadyLoaded(char* name);
+    bool H3D_Check(HRESULT hr, const char* call);
+    void* H3D_ReadWholeFile(const char* name, unsigned long* size);
+    void H3D_AddTexture(const char* name, uint32_t texture);
+    ZH3D_TEXTURE* H3D_FindTexture(uint32_t texture);
+    unsigned long H3D_DeriveTexture(char* name, int how, uint32_t value);
+    void H3D_SetTopBytes(unsigned long texture, unsigned char alpha, const unsigned char* map);
+    void H3D_CreateRenderSurfaces(ZH3D_RENDER_TEXTURE* rt);
+    void H3D_ReleaseRenderSurfaces(ZH3D_RENDER_TEXTURE* rt);
+    void H3D_RestoreScreenTarget();
+    void H3D_ReleaseTextures();
+
+    // Shaders (zh3d_shader.cpp).
+    bool H3D_MakeShader(const char* file, const void* text, unsigned long length, bool pixel, IUnknown** shader);
+    bool H3D_ReplaceShader(unsigned long shader, const char* text, bool fromFile, bool pixel);
+
     uint32_t RefusedReported;       // one bit per kind: overflow already logged this frame
     uint32_t DeviceTextures[ZH3D_STAGES];   // what the device really holds per stage
+    ZH3D_BUCKET* LastBucket[ZH3D_KINDS];    // bucket the kind's last primitive went into
 };
 
 #endif

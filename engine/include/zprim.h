@@ -1,5 +1,6 @@
 // The records through which every module queues geometry with the renderer
-// (CZH3d::DrawPoly, DrawLine, DrawPoint), their kinds and the render flags.
+// (CZH3d::DrawPoly, DrawLine, DrawPoint), their kinds and the render flags,
+// and the renderer's other shared records (point lights, texture locks).
 // Shared by the engine, the game and the host tools, so this header stays
 // free of Windows headers and uses fixed-width types only.
 #ifndef ZARQUEL_ZPRIM_H
@@ -84,6 +85,23 @@ struct POINTSTRUCT {
     uint32_t Flags;
 };
 
+
+// A point light for CZH3d::SetPointLight. Floats; colours 0.0-1.0.
+struct LIGHTPOINTSTRUCT {
+    float x, y, z;          // position in world space
+    float Range;
+    float Attenuation;      // constant attenuation
+    float Reserved[2];      // not read by the renderer; other modules keep their own values here
+    float DiffuseR, DiffuseG, DiffuseB;
+    float SpecularR, SpecularG, SpecularB;
+};
+
+// Filled by CZH3d::LockTextureToWrite: level 0 of a texture, locked.
+struct TextureLock {
+    uint32_t Bits;          // address of the first texel (32-bit engine)
+    uint32_t Pitch;         // bytes from one row to the next
+};
+
 #pragma pack(pop)
 
 static_assert(sizeof(POLYVERTEX) == 48 && offsetof(POLYVERTEX, Diffuse) == 24 &&
@@ -95,5 +113,9 @@ static_assert(sizeof(LINESTRUCT) == 2 * 32 + 5 * 4 && offsetof(LINESTRUCT, Textu
               offsetof(LINESTRUCT, Kind) == 76, "LINESTRUCT layout");
 static_assert(sizeof(POINTSTRUCT) == 32 && offsetof(POINTSTRUCT, Texture) == 20 &&
               offsetof(POINTSTRUCT, Kind) == 24, "POINTSTRUCT layout");
+static_assert(sizeof(LIGHTPOINTSTRUCT) == 13 * 4 && offsetof(LIGHTPOINTSTRUCT, Range) == 12 &&
+              offsetof(LIGHTPOINTSTRUCT, Attenuation) == 16 && offsetof(LIGHTPOINTSTRUCT, DiffuseR) == 28 &&
+              offsetof(LIGHTPOINTSTRUCT, SpecularR) == 40, "LIGHTPOINTSTRUCT layout");
+static_assert(sizeof(TextureLock) == 8 && offsetof(TextureLock, Pitch) == 4, "TextureLock layout");
 
 #endif

@@ -6,6 +6,7 @@
 
 #include "d3d_hook.h"
 #include "gfx_fixture.h"
+#include "zh3d_local.h"
 #include "zmem.h"
 #include "zqtest.h"
 

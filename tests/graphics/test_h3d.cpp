@@ -5,6 +5,7 @@
 #include <d3dx9.h>
 
 #include "gfx_fixture.h"
+#include "zh3d_local.h"
 #include "zqtest.h"
 
 namespace {

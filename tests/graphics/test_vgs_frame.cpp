@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "gfx_fixture.h"
+#include "zh3d_local.h"
 #include "d3d_hook.h"
 #include "zmem.h"
 #include "zqtest.h"

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "gfx_fixture.h"
+#include "zh3d_local.h"
 #include "vgs_report.h"
 #include "zkbd.h"
 #include "zmem.h"
