@@ -20,10 +20,23 @@ static inline bool ZO3D_Fits(uint64_t offset, uint64_t count, uint64_t size, uin
     return offset <= limit && count * size <= limit - offset;
 }
 
+// True when the byte ranges [a, a + an) and [b, b + bn) share a byte.
+static inline bool ZO3D_Overlap(uint64_t a, uint64_t an, uint64_t b, uint64_t bn)
+{
+    return an && bn && a < b + bn && b < a + an;
+}
+
 // Checks an image as read from a file of `fileBytes` bytes (offsets not yet
 // turned into addresses). `image` holds at least min(fileBytes, 100) bytes,
 // and all fileBytes once the header has passed. On a refusal `why` (at least
 // ZO3D_WHY_BYTES) says what is wrong.
+//
+// Besides fitting the file, the arrays the engine or its callers write after
+// loading (vertices, normals, modules, second mappings, materials, and the
+// header itself) must not overlap what it trusts from then on (the header,
+// both frame tables and the faces' corners, materials and second-mapping
+// references), and those must not overlap each other: the relocation writes
+// each of them once.
 static inline bool ZO3D_CheckImage(const uint8_t* image, uint64_t fileBytes, char* why)
 {
     const size_t n = ZO3D_WHY_BYTES;
@@ -65,7 +78,37 @@ static inline bool ZO3D_CheckImage(const uint8_t* image, uint64_t fileBytes, cha
         snprintf(why, n, "material array at offset %u (%u entries) runs past the end", h.Materials, h.MaterialCount);
         return false;
     }
-    for (uint32_t r = 0; r < h.FrameCount; r++) {
+    // Trusted after loading, pairwise apart.
+    struct Region { uint64_t At, Bytes; const char* What; };
+    const Region fixed[4] = {
+        {0, sizeof(ZO3D_HEADER), "the header"},
+        {h.FrameVertices, 4 * R, "the frame vertex table"},
+        {h.FrameNormals, 4 * R, "the frame normal table"},
+        {h.Faces, F * sizeof(ZO3D_FACE), "the face array"},
+    };
+    for (int i = 0; i < 4; i++)
+        for (int j = i + 1; j < 4; j++)
+            if (ZO3D_Overlap(fixed[i].At, fixed[i].Bytes, fixed[j].At, fixed[j].Bytes)) {
+                snprintf(why, n, "%s overlaps %s", fixed[j].What, fixed[i].What);
+                return false;
+            }
+    // The trusted region [at, at + bytes) lands on, or null.
+    auto hit = [&fixed](uint64_t at, uint64_t bytes) -> const char* {
+        for (const Region& r : fixed)
+            if (ZO3D_Overlap(at, bytes, r.At, r.Bytes))
+                return r.What;
+        return nullptr;
+    };
+    const char* on;
+    if ((on = hit(h.Modules, 4 * V))) {
+        snprintf(why, n, "the modules array overlaps %s", on);
+        return false;
+    }
+    if ((on = hit(h.Materials, (uint64_t)materials * sizeof(ZO3D_MATERIAL)))) {
+        snprintf(why, n, "the material array overlaps %s", on);
+        return false;
+    }
+    for (uint32_t r = 0; r < h.FrameCount; r++)
         for (int k = 0; k < 2; k++) {
             uint32_t at;
             memcpy(&at, image + (k ? h.FrameNormals : h.FrameVertices) + 4ull * r, 4);
@@ -73,8 +116,12 @@ static inline bool ZO3D_CheckImage(const uint8_t* image, uint64_t fileBytes, cha
                 snprintf(why, n, "frame %u %s at offset %u run past the end", r, k ? "normals" : "vertices", at);
                 return false;
             }
+            if ((on = hit(at, V * sizeof(Vector3)))) {
+                snprintf(why, n, "frame %u %s overlap %s", r, k ? "normals" : "vertices", on);
+                return false;
+            }
         }
-    }
+
     const bool old = h.Version < ZO3D_VERSION;
     for (uint32_t f = 0; f < h.FaceCount; f++) {
         ZO3D_FACE face;
@@ -99,6 +146,10 @@ static inline bool ZO3D_CheckImage(const uint8_t* image, uint64_t fileBytes, cha
         }
         if (face.SecondMap && !ZO3D_Fits(face.SecondMap, 6, sizeof(float), fileBytes)) {
             snprintf(why, n, "face %u second mapping at offset %u runs past the end", f, face.SecondMap);
+            return false;
+        }
+        if (face.SecondMap && (on = hit(face.SecondMap, 6 * sizeof(float)))) {
+            snprintf(why, n, "face %u second mapping overlaps %s", f, on);
             return false;
         }
     }

@@ -154,6 +154,12 @@ TEST(O3dCheck, DamagedImagesAreRefusedWithTheReason)
         {h.Faces + 4, 9, "face 0 corner 1 names vertex 9 of 9"},
         {h.Faces + 72 + 36, 2, "face 1 names material 2 of 2"},
         {h.Faces + 40, h.ImageSize - 20, "face 0 second mapping"},
+        // Arrays written after loading must stay off what is trusted.
+        {offsetof(ZO3D_HEADER, Modules), h.Faces - 8, "the modules array overlaps the face array"},
+        {offsetof(ZO3D_HEADER, FrameNormals), h.FrameVertices + 4, "the frame normal table overlaps the frame vertex table"},
+        {h.FrameVertices, 40, "frame 0 vertices overlap the header"},
+        {h.Faces + 40, h.Faces + 72, "face 0 second mapping overlaps the face array"},
+        {offsetof(ZO3D_HEADER, Materials), h.FrameNormals, "the material array overlaps the frame normal table"},
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> bad = good;
