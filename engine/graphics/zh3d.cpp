@@ -80,7 +80,7 @@ void CZH3d::Init()
     Viewport.Height = Vgs->Height;
     Viewport.MinZ = 0.0f;
     Viewport.MaxZ = 1.0f;
-    if (FAILED(device->SetViewport(&Viewport)))
+    if (!H3D_Check(device->SetViewport(&Viewport), "SetViewport"))
         Debug->ShowMessageAndExit("No se pudo crear el viewport", ZH3D_CAPTION);
 
     Vector3 eye = {0, 0, 0}, target = {0, 0, 1};
@@ -133,8 +133,9 @@ void CZH3d::H3D_CreateBuffers()
     const uint32_t tableBytes = ZH3D_MAX_BUCKETS * sizeof(ZH3D_BUCKET);
     for (int k = 0; k < ZH3D_KINDS; k++) {
         const ZH3D_KIND_INFO& info = ZH3D_KindInfo[k];
-        if (FAILED(device->CreateVertexBuffer(info.BufferBytes, info.Usage, info.Fvf, D3DPOOL_DEFAULT,
-                                              &VertexBuffers[k], NULL))) {
+        if (!H3D_Check(device->CreateVertexBuffer(info.BufferBytes, info.Usage, info.Fvf, D3DPOOL_DEFAULT,
+                                                  &VertexBuffers[k], NULL),
+                       "CreateVertexBuffer")) {
             VertexBuffers[k] = nullptr;
             Debug->ShowMessageAndExit("No se pudo crear el vertex buffer", ZH3D_CAPTION);
         }
@@ -153,7 +154,10 @@ void CZH3d::H3D_DeInit()
 {
     const uint32_t tableBytes = ZH3D_MAX_BUCKETS * sizeof(ZH3D_BUCKET);
     IDirect3DDevice9* device = Vgs ? Vgs->Device : nullptr;
-    if (device) {
+    // Only while the renderer is up: run again after a failed Reset, this
+    // must make no device call (the device then takes only Reset,
+    // TestCooperativeLevel and Release).
+    if (device && VertexBuffers[0]) {
         H3D_RestoreScreenTarget();
         // The device lets go of what it still has bound.
         for (DWORD s = 0; s < ZH3D_STAGES; s++)

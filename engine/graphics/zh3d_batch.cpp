@@ -312,7 +312,14 @@ void CZH3d::H3D_BindTexture(unsigned long stage, uint32_t texture)
         FrameTextureSkips++;
         return;
     }
-    Vgs->Device->SetTexture(stage, (IDirect3DBaseTexture9*)(uintptr_t)texture);
+    IDirect3DBaseTexture9* bound = (IDirect3DBaseTexture9*)(uintptr_t)texture;
+    // A render texture's handle stands for its render target of the moment.
+    for (const ZH3D_RENDER_TEXTURE* rt = RenderTextures; rt && texture; rt = rt->Next)
+        if ((uint32_t)(uintptr_t)rt->Handle == texture) {
+            bound = rt->Texture;
+            break;
+        }
+    Vgs->Device->SetTexture(stage, bound);
     BoundTextures[stage] = texture;
     DeviceTextures[stage] = texture;
     FrameTextureSets++;
@@ -409,7 +416,7 @@ void CZH3d::H3D_DrawBucket(int kind, ZH3D_BUCKET* bucket, D3DPRIMITIVETYPE type)
     while (left) {
         uint32_t n = left < ZH3D_BUCKET_PRIMITIVES ? left : ZH3D_BUCKET_PRIMITIVES;
         void* p = nullptr;
-        if (FAILED(vb->Lock(0, 0, &p, D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK)) || !p) {
+        if (!H3D_Check(vb->Lock(0, 0, &p, D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK), "Lock (vertex buffer)") || !p) {
             PrimitivesDropped += left;
             break;
         }
@@ -534,35 +541,24 @@ static void H3D_ColouredStages(IDirect3DDevice9* device)
     H3D_StageDisabled(device, 1);
 }
 
-void CZH3d::H3D_RenderTrianglesColored()
+// Coloured triangles of both kinds: no textures, vertex colours only.
+void CZH3d::H3D_RenderColoured(int kind)
 {
-    ZH3D_BUCKET* table = Tables[ZH3D_TRIS_COLORED];
+    ZH3D_BUCKET* table = Tables[kind];
     if (!table || table->Count == ZH3D_FREE)
         return;
-    H3D_BeginKind(ZH3D_TRIS_COLORED);
+    H3D_BeginKind(kind);
     for (unsigned long s = 0; s < 3; s++)
         H3D_BindTexture(s, 0);
     H3D_ColouredStages(Vgs->Device);
     for (ZH3D_BUCKET* b = table; b < table + ZH3D_MAX_BUCKETS && b->Count != ZH3D_FREE; b++) {
-        H3D_BucketStates(b, H3D_Honoured[ZH3D_TRIS_COLORED]);
-        H3D_DrawBucket(ZH3D_TRIS_COLORED, b, D3DPT_TRIANGLELIST);
+        H3D_BucketStates(b, H3D_Honoured[kind]);
+        H3D_DrawBucket(kind, b, D3DPT_TRIANGLELIST);
     }
 }
 
-void CZH3d::H3D_RenderTrianglesColoredTransformed()
-{
-    ZH3D_BUCKET* table = Tables[ZH3D_TRIS_COLORED_2D];
-    if (!table || table->Count == ZH3D_FREE)
-        return;
-    H3D_BeginKind(ZH3D_TRIS_COLORED_2D);
-    for (unsigned long s = 0; s < 3; s++)
-        H3D_BindTexture(s, 0);
-    H3D_ColouredStages(Vgs->Device);
-    for (ZH3D_BUCKET* b = table; b < table + ZH3D_MAX_BUCKETS && b->Count != ZH3D_FREE; b++) {
-        H3D_BucketStates(b, H3D_Honoured[ZH3D_TRIS_COLORED_2D]);
-        H3D_DrawBucket(ZH3D_TRIS_COLORED_2D, b, D3DPT_TRIANGLELIST);
-    }
-}
+void CZH3d::H3D_RenderTrianglesColored() { H3D_RenderColoured(ZH3D_TRIS_COLORED); }
+void CZH3d::H3D_RenderTrianglesColoredTransformed() { H3D_RenderColoured(ZH3D_TRIS_COLORED_2D); }
 
 void CZH3d::H3D_RenderTrianglesTexturedTransformed()
 {

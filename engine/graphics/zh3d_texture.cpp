@@ -7,7 +7,8 @@
 // then keeps every handle an application holds, and no texture can make
 // Reset fail. Render textures are render targets, so default pool by nature:
 // H3D_DeInit releases their surfaces before a reset and Init makes them
-// again, keeping the records (the render-texture handles).
+// again, keeping the records (the render-texture handles) and the texture
+// handles they gave out (a stand-in the renderer binds the target for).
 #include "zh3d.h"
 
 #include <cstdio>
@@ -168,6 +169,28 @@ void CZH3d::H3D_ReleaseTextures()
 
 unsigned long CZH3d::LoadTextureFromFile(char* name) { return H3D_LoadTextureParsed(name); }
 
+// Reads the file and has D3DX make a texture of it (any format it reads;
+// with mip-mapping the full chain, in the managed pool either way). A
+// failure is fatal: `failure` + name + " Texture.".
+IDirect3DTexture9* CZH3d::H3D_DecodeFile(char* name, bool mipMapped, const char* failure)
+{
+    unsigned long size = 0;
+    void* data = H3D_ReadWholeFile(name, &size);
+    IDirect3DTexture9* texture = nullptr;
+    HRESULT hr;
+    if (mipMapped)
+        hr = D3DXCreateTextureFromFileInMemoryEx(Vgs->Device, data, size, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0,
+                                                 D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0,
+                                                 NULL, NULL, &texture);
+    else
+        hr = D3DXCreateTextureFromFileInMemory(Vgs->Device, data, size, &texture);
+    H3D_FreeFile(Mem, data, size);
+    if (!H3D_Check(hr, "D3DXCreateTextureFromFileInMemory") || !texture)
+        H3D_FatalName(Debug, failure, name, " Texture.", ZH3D_CAPTION_TEXTURES);
+    TexturesDecoded++;
+    return texture;
+}
+
 unsigned long CZH3d::H3D_LoadTextureParsed(char* name)
 {
     if (!name || !name[0]) {
@@ -178,20 +201,7 @@ unsigned long CZH3d::H3D_LoadTextureParsed(char* name)
     if (shared)
         return shared;
 
-    unsigned long size = 0;
-    void* data = H3D_ReadWholeFile(name, &size);
-    IDirect3DTexture9* texture = nullptr;
-    HRESULT hr;
-    if (MipMappingOn)
-        hr = D3DXCreateTextureFromFileInMemoryEx(Vgs->Device, data, size, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0,
-                                                 D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0,
-                                                 NULL, NULL, &texture);
-    else
-        hr = D3DXCreateTextureFromFileInMemory(Vgs->Device, data, size, &texture);
-    H3D_FreeFile(Mem, data, size);
-    if (!H3D_Check(hr, "D3DXCreateTextureFromFileInMemory") || !texture)
-        H3D_FatalName(Debug, "Failed when create:", name, " Texture.", ZH3D_CAPTION_TEXTURES);
-    TexturesDecoded++;
+    IDirect3DTexture9* texture = H3D_DecodeFile(name, MipMappingOn != 0, "Failed when create:");
     H3D_AddTexture(name, (uint32_t)(uintptr_t)texture);
     return (unsigned long)(uintptr_t)texture;
 }
@@ -375,7 +385,7 @@ void CZH3d::UnloadTexture(unsigned long texture)
     if (!texture)
         return;
     for (ZH3D_RENDER_TEXTURE* rt = RenderTextures; rt; rt = rt->Next)
-        if ((unsigned long)(uintptr_t)rt->Texture == texture) {
+        if ((unsigned long)(uintptr_t)rt->Handle == texture || (unsigned long)(uintptr_t)rt->Texture == texture) {
             // Releasing it here would leave the record's reference dangling.
             Debug->OutputDebug("H3D: UnloadTexture of a render texture's texture ignored; use DestroyRenderTexture");
             return;
@@ -434,16 +444,8 @@ unsigned long CZH3d::LoadBumpMap(char* name)
     unsigned long shared = H3D_IsTextureAlreadyLoaded(name);
     if (shared)
         return shared;
-    const unsigned char mip = MipMappingOn;
-    MipMappingOn = 0;
 
-    unsigned long size = 0;
-    void* data = H3D_ReadWholeFile(name, &size);
-    IDirect3DTexture9* src = nullptr;
-    const HRESULT hr = D3DXCreateTextureFromFileInMemory(Vgs->Device, data, size, &src);
-    H3D_FreeFile(Mem, data, size);
-    if (!H3D_Check(hr, "D3DXCreateTextureFromFileInMemory (bump map)") || !src)
-        H3D_FatalName(Debug, "Failed when create bumpmap: ", name, " Texture.", ZH3D_CAPTION_TEXTURES);
+    IDirect3DTexture9* src = H3D_DecodeFile(name, false, "Failed when create bumpmap: ");
     D3DSURFACE_DESC desc;
     src->GetLevelDesc(0, &desc);
     IDirect3DTexture9* bump = nullptr;
@@ -469,7 +471,6 @@ unsigned long CZH3d::LoadBumpMap(char* name)
     bump->UnlockRect(0);
     src->UnlockRect(0);
     src->Release();
-    MipMappingOn = mip;
     H3D_AddTexture(name, (uint32_t)(uintptr_t)bump);
     return (unsigned long)(uintptr_t)bump;
 }
@@ -605,6 +606,9 @@ unsigned long CZH3d::CreateRenderTexture(unsigned long width, unsigned long heig
     rt->Width = width;
     rt->Height = height;
     rt->Format = format;
+    if (!H3D_Check(Vgs->Device->CreateTexture(1, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &rt->Handle, NULL),
+                   "CreateTexture (render texture handle)"))
+        Debug->ShowMessageAndExit("No se pudo crear textura con Render To Texture", ZH3D_CAPTION);
     H3D_CreateRenderSurfaces(rt);
     rt->Next = RenderTextures;
     RenderTextures = rt;
@@ -615,7 +619,7 @@ unsigned long CZH3d::GetRenderTextureHandle(unsigned long renderTexture)
 {
     if (!renderTexture)
         return 0;
-    return (unsigned long)(uintptr_t)((ZH3D_RENDER_TEXTURE*)(uintptr_t)renderTexture)->Texture;
+    return (unsigned long)(uintptr_t)((ZH3D_RENDER_TEXTURE*)(uintptr_t)renderTexture)->Handle;
 }
 
 bool CZH3d::SetRenderTarget(unsigned long renderTexture)
@@ -698,11 +702,12 @@ void CZH3d::DestroyRenderTexture(unsigned long renderTexture)
             H3D_RestoreScreenTarget();
     }
     for (int s = 0; s < ZH3D_STAGES; s++)
-        if (DeviceTextures[s] == (uint32_t)(uintptr_t)rt->Texture && rt->Texture) {
+        if (DeviceTextures[s] == (uint32_t)(uintptr_t)rt->Handle) {
             Vgs->Device->SetTexture(s, NULL);
             DeviceTextures[s] = BoundTextures[s] = 0;
         }
     *link = rt->Next;
     H3D_ReleaseRenderSurfaces(rt);
+    rt->Handle->Release();
     Mem->FreeMem(rt, sizeof(ZH3D_RENDER_TEXTURE));
 }

@@ -45,6 +45,20 @@ CZVgs::CZVgs()
     LowerBuffer = UpperBuffer = nullptr;
     LowerCount = UpperCount = 0;
     FramesComposed = FramesLost = DeviceResets = LayersRefused = 0;
+    ResetsFailed = ScenesFailed = DeviceCallsFailed = 0;
+    FailureLogged = 0;
+}
+
+// The one place the checked device results go through: a failure is counted
+// and, unless the caller logs it its own way, logged with the call's name.
+bool CZVgs::VGS_Check(HRESULT hr, const char* call, bool log)
+{
+    if (SUCCEEDED(hr))
+        return true;
+    DeviceCallsFailed++;
+    if (log && Debug)
+        Debug->OutputDebug("ZVGS: %s failed (0x%08lx)", call, (unsigned long)hr);
+    return false;
 }
 
 CZVgs::~CZVgs()
@@ -72,10 +86,9 @@ void CZVgs::Init(HINSTANCE instance, int showCommand)
 {
     Instance = instance;
     ShowCommand = showCommand;
-    for (int i = 0; i < ZVGS_MAX_LAYERS; i++) {
-        Layers[i] = ZVGS_LAYER();
-        Layers[i].Order = ZVGS_LAYER_FREE_ORDER;
-    }
+    // Layers made before this Init go, buffers and count with them: the
+    // table is left empty and consistent, never with freed entries counted.
+    VGS_FreeLayers();
     Initialised = 1;
     ClearEachFrame = 1;
     PresentEachFrame = 1;
@@ -203,7 +216,7 @@ void CZVgs::CreateVGSDDraw()
     Caps->Init();
 
     D3DDISPLAYMODE mode;
-    if (FAILED(D3D->GetAdapterDisplayMode(0, &mode)))
+    if (!VGS_Check(D3D->GetAdapterDisplayMode(0, &mode), "GetAdapterDisplayMode"))
         Debug->ShowMessageAndExit("GetAdapterDisplayMode FAILED. DirectX 9.0 required", VGS_CAPTION);
 
     D3DPRESENT_PARAMETERS& pp = PresentParams;
@@ -277,7 +290,7 @@ void CZVgs::CreateVGSDDraw()
                                &attempt, &Device);
         MixedVertexProcessing = 0;
     }
-    if (FAILED(hr)) {
+    if (!VGS_Check(hr, "CreateDevice")) {
         Device = nullptr;
         Debug->ShowMessageAndExit("CreateDevice FAILED. DirectX 9.0 required", VGS_CAPTION);
     }

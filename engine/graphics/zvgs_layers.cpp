@@ -241,10 +241,10 @@ void CZVgs::VGS_DrawGroup(int first, unsigned long count, uint8_t* composition)
     }
 
     IDirect3DSurface9* surface = nullptr;
-    if (FAILED(Device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &surface)))
+    if (!VGS_Check(Device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &surface), "GetBackBuffer"))
         return;
     D3DLOCKED_RECT locked;
-    if (SUCCEEDED(surface->LockRect(&locked, NULL, 0))) {
+    if (VGS_Check(surface->LockRect(&locked, NULL, 0), "LockRect (back buffer)")) {
         const uint8_t* source = drawable == 1 ? (const uint8_t*)(uintptr_t)Layers[drawn].Handle : composition;
         if (keyed)
             VGS_DrawMemColorKeyPitch(source, (uint8_t*)locked.pBits, (unsigned long)locked.Pitch, LayerSize);
@@ -253,6 +253,40 @@ void CZVgs::VGS_DrawGroup(int first, unsigned long count, uint8_t* composition)
         surface->UnlockRect();
     }
     surface->Release();
+}
+
+// A lost device draws nothing. Once it can be reset: the renderer lets go of
+// its default-pool resources, the device is reset, and only a reset that
+// succeeded is followed by the renderer's Init (after a failed one the
+// device takes nothing but Reset, TestCooperativeLevel and Release). While
+// resets keep failing the renderer has no tables, so primitives are refused
+// as they are queued; the failure is logged once per lost episode.
+void CZVgs::VGS_HandleLostDevice(HRESULT state)
+{
+    DeviceLost = 1;
+    if (state == D3DERR_DEVICELOST) {
+        if (H3d)
+            H3d->H3D_DeleteTables();
+        FramesLost++;
+        return;
+    }
+    if (H3d)
+        H3d->H3D_DeInit();
+    // Reset may fill in the parameters it was given; keep ours as created.
+    D3DPRESENT_PARAMETERS pp = PresentParams;
+    const HRESULT reset = Device->Reset(&pp);
+    if (VGS_Check(reset, "Reset", false)) {
+        DeviceResets++;
+        FailureLogged = 0;
+        if (H3d)
+            H3d->Init();
+        return;
+    }
+    ResetsFailed++;
+    if (!FailureLogged && Debug)
+        Debug->OutputDebug("ZVGS: Reset failed (0x%08lx); primitives are dropped until a reset succeeds",
+                           (unsigned long)reset);
+    FailureLogged = 1;
 }
 
 void CZVgs::RenderScene(RECT* source, RECT* destination)
@@ -264,32 +298,12 @@ void CZVgs::RenderScene(RECT* source, RECT* destination)
     if (!Device)
         return;
 
-    HRESULT state = Device->TestCooperativeLevel();
-    if (state == D3DERR_DEVICELOST) {
-        if (H3d)
-            H3d->H3D_DeleteTables();
-        DeviceLost = 1;
-        FramesLost++;
+    const HRESULT state = Device->TestCooperativeLevel();
+    if (state == D3DERR_DEVICELOST || state == D3DERR_DEVICENOTRESET) {
+        VGS_HandleLostDevice(state);
         return;
     }
-    if (state == D3DERR_DEVICENOTRESET) {
-        if (H3d)
-            H3d->H3D_DeInit();
-        // Reset may fill in the parameters it was given; keep ours as created.
-        D3DPRESENT_PARAMETERS pp = PresentParams;
-        const HRESULT reset = Device->Reset(&pp);
-        // Init either way: the renderer's tables must exist for the next
-        // primitives, and a failed reset is tried again next frame after
-        // another H3D_DeInit.
-        if (H3d)
-            H3d->Init();
-        DeviceLost = 1;
-        if (SUCCEEDED(reset))
-            DeviceResets++;
-        else if (Debug)
-            Debug->OutputDebug("ZVGS: Reset failed (0x%08lx); trying again next frame", (unsigned long)reset);
-        return;
-    }
+    FailureLogged = 0;
     DeviceLost = 0;
 
     if (LayerCount == 0)
@@ -305,10 +319,15 @@ void CZVgs::RenderScene(RECT* source, RECT* destination)
         p = LowerCount;
     }
     if (p < LayerCount && Layers[p].Kind == ZVGS_LAYER_3D) {
-        if (SUCCEEDED(Device->BeginScene())) {
+        if (VGS_Check(Device->BeginScene(), "BeginScene")) {
             if (H3d)
                 H3d->H3D_DrawScene();
             Device->EndScene();
+        } else {
+            // What was queued for this scene is not carried into the next.
+            ScenesFailed++;
+            if (H3d)
+                H3d->H3D_DeleteTables();
         }
         p++;
         if (UpperCount > 0)
@@ -317,9 +336,9 @@ void CZVgs::RenderScene(RECT* source, RECT* destination)
 
     if (CallBack3D) {
         IDirect3DSurface9* surface = nullptr;
-        if (SUCCEEDED(Device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &surface))) {
+        if (VGS_Check(Device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &surface), "GetBackBuffer")) {
             D3DLOCKED_RECT locked;
-            if (SUCCEEDED(surface->LockRect(&locked, NULL, 0))) {
+            if (VGS_Check(surface->LockRect(&locked, NULL, 0), "LockRect (back buffer)")) {
                 ZVGS_BACKBUFFER view;
                 view.Bits = (uint32_t)(uintptr_t)locked.pBits;
                 view.Pitch = (uint32_t)locked.Pitch;

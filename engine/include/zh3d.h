@@ -80,11 +80,15 @@ struct ZH3D_TEXTURE_TABLE {
 // them around a device reset, keeping the record (and so the handle).
 struct ZH3D_RENDER_TEXTURE {
     IDirect3DSurface9* Depth;       // D16 depth-stencil surface of the texture's size
-    IDirect3DTexture9* Texture;     // D3DPOOL_DEFAULT render target
+    IDirect3DTexture9* Texture;     // D3DPOOL_DEFAULT render target; made anew after a reset
     IDirect3DSurface9* Surface;     // level 0 of Texture
     uint32_t Width, Height;
     D3DFORMAT Format;
     ZH3D_RENDER_TEXTURE* Next;      // every live render texture, newest first
+    // What GetRenderTextureHandle gives: a 1x1 managed texture living as long
+    // as the record, so the value stays valid and unique across resets. The
+    // renderer binds Texture wherever a primitive names it.
+    IDirect3DTexture9* Handle;
 };
 
 class ZQAPI CZH3d {
@@ -234,12 +238,14 @@ private:
     void H3D_RenderTrianglesTexturedTransformed();
     void H3D_RenderTrianglesColoredTransformed();
     void H3D_RenderTextureOnly(int kind, D3DPRIMITIVETYPE type);   // textured lines, point sprites
+    void H3D_RenderColoured(int kind);                              // coloured triangles of both kinds
 
     // Textures (zh3d_texture.cpp).
     unsigned long H3D_LoadTextureParsed(char* name);
     unsigned long H3D_IsTextureAlreadyLoaded(char* name);
     bool H3D_Check(HRESULT hr, const char* call);
     void* H3D_ReadWholeFile(const char* name, unsigned long* size);
+    IDirect3DTexture9* H3D_DecodeFile(char* name, bool mipMapped, const char* failure);
     void H3D_AddTexture(const char* name, uint32_t texture);
     ZH3D_TEXTURE* H3D_FindTexture(uint32_t texture);
     unsigned long H3D_DeriveTexture(char* name, int how, uint32_t value);

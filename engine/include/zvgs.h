@@ -130,6 +130,9 @@ public:
     uint32_t FramesLost;                // found D3DERR_DEVICELOST
     uint32_t DeviceResets;              // found D3DERR_DEVICENOTRESET and reset
     uint32_t LayersRefused;             // creations refused at the table's limit
+    uint32_t ResetsFailed;              // Reset calls that failed (the renderer stays down)
+    uint32_t ScenesFailed;              // BeginScene failures: the frame's primitives dropped
+    uint32_t DeviceCallsFailed;         // checked device calls that failed
 
     // Process-wide: the display object the window procedure feeds input to
     // (set when a graphics mode is selected) and the WM_DISPLAYCHANGE flag.
@@ -156,6 +159,9 @@ private:
     void VGS_DestroyLayers(unsigned long handle, uint32_t kind);
     void VGS_BeginSelect(int windowed, int doubleSize, unsigned long depth);
     void VGS_DrawGroup(int first, unsigned long count, uint8_t* composition);
+    bool VGS_Check(HRESULT hr, const char* call, bool log = true);
+    void VGS_HandleLostDevice(HRESULT state);
+    unsigned char FailureLogged;        // a failed reset was logged in this lost episode
     static LRESULT CALLBACK VGS_WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 };
 

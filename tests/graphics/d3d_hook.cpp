@@ -113,6 +113,8 @@ static HRESULT STDMETHODCALLTYPE Hook_Present(IDirect3DDevice9* This, const RECT
 static HRESULT STDMETHODCALLTYPE Hook_BeginScene(IDirect3DDevice9* This)
 {
     g_Hook->Calls += 'B';
+    if (g_Hook->ForcedBeginSceneFailure)
+        return g_Hook->ForcedBeginSceneFailure;
     return g_DeviceOriginal->BeginScene(This);
 }
 

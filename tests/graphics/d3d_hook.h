@@ -48,6 +48,8 @@ struct ZQHook {
     // Reset fails with ForcedResetFailure without resetting.
     HRESULT ForcedState = 0;
     HRESULT ForcedResetFailure = 0;
+    // While nonzero, BeginScene fails with it without beginning.
+    HRESULT ForcedBeginSceneFailure = 0;
 
     // `device` is an IDirect3DDevice9*.
     bool Install(void* device);

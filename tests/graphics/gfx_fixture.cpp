@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "zqtest.h"
+
 bool ZQGfx::Open(unsigned long width, unsigned long height, int windowed, unsigned long depth)
 {
     Z = new CZarquel;
@@ -84,4 +86,32 @@ bool ZQ_Near(uint32_t a, uint32_t b, int tolerance)
             return false;
     }
     return true;
+}
+
+size_t ZQ_CountLogLines(const std::string& text)
+{
+    const std::string log = ZQ_ReadTextFile("c:\\zarquel.log");
+    size_t n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+        n++;
+    return n;
+}
+
+POLYSTRUCT ZQ_ScreenTri(uint32_t kind, uint32_t texture, uint32_t flags, uint32_t diffuse)
+{
+    POLYSTRUCT p = {};
+    const float xs[3] = {0, 128, 0}, ys[3] = {0, 0, 128};
+    for (int v = 0; v < 3; v++) {
+        p.Vertex[v].x = xs[v];
+        p.Vertex[v].y = ys[v];
+        p.Vertex[v].z = 0.5f;
+        p.Vertex[v].Diffuse = diffuse;
+        p.Vertex[v].u = xs[v] / 64;
+        p.Vertex[v].v = ys[v] / 64;
+    }
+    p.Texture1 = texture;
+    p.Kind = kind;
+    p.Flags = flags;
+    p.Rhw = 1.0f;
+    return p;
 }

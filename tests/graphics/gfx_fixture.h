@@ -4,6 +4,7 @@
 #define ZQ_GFX_FIXTURE_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "zarquel.h"
@@ -33,6 +34,13 @@ struct ZQGfx {
     // All pixels at once, row by row (width * height values).
     void Pixels(uint32_t* out);
 };
+
+// A pre-transformed triangle of `kind` over the whole 64x64 back buffer,
+// one texel per pixel (u = x / 64, v = y / 64).
+POLYSTRUCT ZQ_ScreenTri(uint32_t kind, uint32_t texture, uint32_t flags, uint32_t diffuse = 0xFFFFFFFF);
+
+// How many times `text` occurs in the engine's log "c:\zarquel.log".
+size_t ZQ_CountLogLines(const std::string& text);
 
 // True when the two colours differ by at most `tolerance` in each of R, G, B.
 bool ZQ_Near(uint32_t a, uint32_t b, int tolerance = 2);

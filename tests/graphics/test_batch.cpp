@@ -73,26 +73,10 @@ protected:
         return p;
     }
 
-    // A pre-transformed triangle over the whole 64x64 back buffer.
     static POLYSTRUCT ScreenTri(uint32_t kind, uint32_t texture, uint32_t flags, uint32_t diffuse = 0xFFFFFFFF)
     {
-        POLYSTRUCT p = {};
-        const float xs[3] = {0, 128, 0}, ys[3] = {0, 0, 128};
-        for (int v = 0; v < 3; v++) {
-            p.Vertex[v].x = xs[v];
-            p.Vertex[v].y = ys[v];
-            p.Vertex[v].z = 0.5f;
-            p.Vertex[v].Diffuse = diffuse;
-            p.Vertex[v].u = xs[v] / 64;
-            p.Vertex[v].v = ys[v] / 64;
-        }
-        p.Texture1 = texture;
-        p.Kind = kind;
-        p.Flags = flags;
-        p.Rhw = 1.0f;
-        return p;
+        return ZQ_ScreenTri(kind, texture, flags, diffuse);
     }
-
     static POINTSTRUCT Point(float z, uint32_t flags = 0, uint32_t kind = ZPRIM_POINT)
     {
         POINTSTRUCT p = {};
@@ -109,14 +93,6 @@ protected:
         return v;
     }
 
-    static size_t LogLines(const std::string& text)
-    {
-        std::string log = ZQ_ReadTextFile("c:\\zarquel.log");
-        size_t n = 0;
-        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
-            n++;
-        return n;
-    }
 
     ZQGfx g;
     IDirect3DDevice9* dev = nullptr;
@@ -131,10 +107,14 @@ protected:
 TEST_F(BatchTest, ABucketHoldsAThousandTheNextOneGoesToASecondDraw)
 {
     uint32_t t = Texture(0xFF808080);
+    const uint32_t walks = h->BucketWalks;
     for (int i = 0; i < 1001; i++) {
         POLYSTRUCT p = Tri(t);
         h->DrawPoly(&p);
     }
+    // Only the first and the one past the full bucket walk the table; the
+    // rest go to the bucket of the key last used.
+    EXPECT_EQ(walks + 2, h->BucketWalks);
     g.Frame();
     ASSERT_EQ(2u, hook.Draws.size());
     EXPECT_EQ(1000u, hook.Draws[0].Count);
@@ -348,7 +328,7 @@ TEST_F(BatchTest, OrderedParticlesAreDrawnFarthestFirst)
 TEST_F(BatchTest, TheBucketPastTheTableIsRefusedLoggedOnceAndNothingIsWrittenPastIt)
 {
     const std::string line = "H3D: point sprites: table full (1800 buckets)";
-    const size_t logged = LogLines(line);
+    const size_t logged = ZQ_CountLogLines(line);
     ZH3D_BUCKET* table = h->Tables[ZH3D_POINTS];
     for (int frame = 0; frame < 2; frame++) {
         for (uint32_t i = 0; i < ZH3D_MAX_BUCKETS; i++) {
@@ -369,7 +349,7 @@ TEST_F(BatchTest, TheBucketPastTheTableIsRefusedLoggedOnceAndNothingIsWrittenPas
         POINTSTRUCT again = Point(5, KEY_BIT);
         h->DrawPoint(&again);
         EXPECT_EQ(2u, table[0].Count);
-        EXPECT_EQ(logged + frame + 1, LogLines(line)) << "one line per frame";
+        EXPECT_EQ(logged + frame + 1, ZQ_CountLogLines(line)) << "one line per frame";
         hook.Clear();
         g.Frame();
         EXPECT_EQ((uint32_t)ZH3D_MAX_BUCKETS, h->FrameBatches);
@@ -383,7 +363,7 @@ TEST_F(BatchTest, AStoreThatCannotBeHadIsRefusedAndTheBucketStaysFree)
 {
     // 144,000-byte stores exhaust the 64 MiB heap long before 1800 buckets.
     const std::string line = "H3D: textured triangles: no memory for a store";
-    const size_t logged = LogLines(line);
+    const size_t logged = ZQ_CountLogLines(line);
     uint32_t made = 0;
     for (uint32_t i = 0; i < ZH3D_MAX_BUCKETS; i++) {
         POLYSTRUCT p = Tri(0, KEY_BIT * (i + 1));
@@ -394,7 +374,7 @@ TEST_F(BatchTest, AStoreThatCannotBeHadIsRefusedAndTheBucketStaysFree)
     ASSERT_GT(made, 0u);
     ASSERT_LT(made, (uint32_t)ZH3D_MAX_BUCKETS);
     EXPECT_EQ(ZH3D_MAX_BUCKETS - made, h->PrimitivesRefused);
-    EXPECT_EQ(logged + 1, LogLines(line));
+    EXPECT_EQ(logged + 1, ZQ_CountLogLines(line));
     const ZH3D_BUCKET& next = h->Tables[ZH3D_TRIS_TEXTURED][made];
     EXPECT_EQ(ZH3D_FREE, next.Count);
     EXPECT_EQ(ZH3D_FREE, next.Store);
@@ -691,6 +671,38 @@ TEST_F(BatchTest, CustomShaderConstantsAreUploadedAndMatricesPastTheLastRegister
     EXPECT_EQ((DWORD)D3DTOP_DISABLE, Tss(1, D3DTSS_COLOROP));
 }
 
+
+// ---------------------------------------------------------------------------
+// Frames
+
+TEST_F(BatchTest, TheEightKindsAreDrawnInTheirFixedOrder)
+{
+    // Queued in reverse: the order drawn is the renderer's own.
+    POLYSTRUCT c2 = ScreenTri(ZPRIM_COLORED_2D, 0, 0);
+    POLYSTRUCT t2 = ScreenTri(ZPRIM_TEXTURED_2D, 0, 0);
+    POINTSTRUCT point = Point(5);
+    LINESTRUCT lc = {}, l2 = {}, lt = {};
+    lc.Kind = ZPRIM_COLORED;
+    l2.Kind = ZPRIM_TEXTURED_2D;
+    lt.Kind = ZPRIM_TEXTURED;
+    POLYSTRUCT c = Tri(0);
+    c.Kind = ZPRIM_COLORED;
+    POLYSTRUCT t = Tri(0);
+    h->DrawPoly(&c2);
+    h->DrawPoly(&t2);
+    h->DrawPoint(&point);
+    h->DrawLine(&lc);
+    h->DrawLine(&l2);
+    h->DrawLine(&lt);
+    h->DrawPoly(&c);
+    h->DrawPoly(&t);
+    g.Frame();
+    const DWORD order[8] = {0x2D2, 0xD2, 0x112, 0x144, 0x52, 0x102, 0x244, 0x44};
+    ASSERT_EQ(8u, hook.Draws.size());
+    for (int i = 0; i < 8; i++)
+        EXPECT_EQ(order[i], hook.Draws[i].Fvf) << i;
+}
+
 // ---------------------------------------------------------------------------
 // Pixels
 
@@ -755,6 +767,35 @@ TEST_F(BatchPixels, UntexturedKindsAfterTexturedOnesShowTheirVertexColours)
     uint32_t row[2] = {g.Pixel(50, 32), g.Pixel(50, 31)};
     EXPECT_TRUE(ZQ_Near(0xFFC00000, row[0]) || ZQ_Near(0xFFC00000, row[1]))
         << std::hex << row[0] << " " << row[1];
+}
+
+// The game's frame: sky, world, effects and overlay passes, clearing only
+// before the sky and presenting only after the overlay.
+TEST_F(BatchPixels, TheGamesFourPassFrame)
+{
+    g.Vgs->ClearColor = 0xFF000000;
+    hook.Clear();
+    const uint32_t colours[3] = {0xFFC00000, 0xFF00C000, 0xFF0000C0};
+    for (int pass = 0; pass < 4; pass++) {
+        const bool first = pass == 0, last = pass == 3;
+        h->SetClearZBuffer(first);
+        g.Vgs->SetClearBackBuffer(first);
+        g.Vgs->SetPresent(last);
+        if (last) {
+            // What the three passes left, before the overlay presents.
+            EXPECT_TRUE(ZQ_Near(colours[0], g.Pixel(60, 60))) << std::hex << g.Pixel(60, 60);
+            EXPECT_TRUE(ZQ_Near(colours[1], g.Pixel(20, 20))) << std::hex << g.Pixel(20, 20);
+            EXPECT_TRUE(ZQ_Near(colours[2], g.Pixel(5, 5))) << std::hex << g.Pixel(5, 5);
+        } else {
+            // Each pass covers less of the screen than the one before.
+            POLYSTRUCT p = ScreenTri(ZPRIM_COLORED_2D, 0, 0, colours[pass]);
+            const float reach[3] = {128, 64, 16};
+            p.Vertex[1].x = p.Vertex[2].y = reach[pass];
+            h->DrawPoly(&p);
+        }
+        g.Frame();
+    }
+    EXPECT_EQ("CBZEBEBEBEP", hook.Calls);
 }
 
 }  // namespace

@@ -311,7 +311,8 @@ TEST_F(VgsFrame, SceneLayerOrderAloneMatters)
 
 // Lost-device cycle with the device's answer forced: a lost frame only
 // drops the renderer's tables, a not-reset frame resets with the kept
-// parameters and runs the renderer's Init again, neither draws.
+// parameters and runs the renderer's Init again only when the reset
+// succeeded; neither draws.
 TEST_F(VgsFrame, ForcedLostAndNotResetFrames)
 {
     g.Vgs->SetPresent(true);
@@ -323,13 +324,30 @@ TEST_F(VgsFrame, ForcedLostAndNotResetFrames)
     EXPECT_EQ(2u, g.Z->StillAlive());
     EXPECT_EQ(1u, g.Vgs->FramesLost);
 
-    // A reset that fails is not counted; the next frame tries again.
+    // Resets that fail are not counted and leave the renderer down (after a
+    // failed Reset the device takes no other calls): what is queued then is
+    // refused, and the failure is logged once for the whole episode.
+    const std::string marker = "ZVGS: Reset failed";
+    const size_t logged = ZQ_CountLogLines(marker);
     spy.ForcedState = D3DERR_DEVICENOTRESET;
     spy.ForcedResetFailure = D3DERR_DEVICELOST;
-    Frame();
-    EXPECT_EQ("R", spy.Calls);
+    const uint32_t refused = g.H3d->PrimitivesRefused;
+    for (int i = 0; i < 3; i++) {
+        Frame();
+        EXPECT_EQ("R", spy.Calls);
+        POLYSTRUCT p = {};
+        p.Kind = ZPRIM_COLORED;
+        g.H3d->DrawPoly(&p);
+    }
     EXPECT_EQ(2u, g.Z->StillAlive());
     EXPECT_EQ(0u, g.Vgs->DeviceResets);
+    EXPECT_EQ(3u, g.Vgs->ResetsFailed);
+    EXPECT_EQ(refused + 3, g.H3d->PrimitivesRefused);
+    for (int k = 0; k < ZH3D_KINDS; k++) {
+        EXPECT_EQ(nullptr, g.H3d->Tables[k]) << k;
+        EXPECT_EQ(nullptr, g.H3d->VertexBuffers[k]) << k;
+    }
+    EXPECT_EQ(logged + 1, ZQ_CountLogLines(marker));
     spy.ForcedResetFailure = 0;
 
     g.H3d->SetCullingState(false, false);
@@ -348,6 +366,25 @@ TEST_F(VgsFrame, ForcedLostAndNotResetFrames)
     EXPECT_EQ(1u, g.Z->StillAlive());
     EXPECT_EQ("CBZEP", spy.Calls);
     EXPECT_EQ(composed + 1, g.Vgs->FramesComposed);
+}
+
+// A scene that cannot begin drops what was queued for it.
+TEST_F(VgsFrame, AFailedBeginSceneDropsTheFramesPrimitives)
+{
+    POLYSTRUCT p = {};
+    p.Kind = ZPRIM_COLORED_2D;
+    p.Rhw = 1;
+    g.H3d->DrawPoly(&p);
+    spy.ForcedBeginSceneFailure = D3DERR_INVALIDCALL;
+    Frame();
+    EXPECT_EQ(1u, g.Vgs->ScenesFailed);
+    EXPECT_EQ(ZH3D_FREE, g.H3d->Tables[ZH3D_TRIS_COLORED_2D][0].Count);
+    EXPECT_EQ(1u, g.H3d->PrimitivesDropped);
+    spy.ForcedBeginSceneFailure = 0;
+    const uint32_t drawn = g.H3d->FramesDrawn;
+    Frame();
+    EXPECT_EQ(drawn + 1, g.H3d->FramesDrawn);
+    EXPECT_EQ(0u, g.H3d->FramePrimitives);
 }
 
 // ---------------------------------------------------------------------------
@@ -484,6 +521,26 @@ TEST_F(VgsTable, LayerBuffersAreZeroedAndGivenBack)
     for (unsigned long i = 0; i < v->LayerSize; i++)
         nonzero += p[i] != 0;
     EXPECT_EQ(0u, nonzero);
+}
+
+// Init again with live layers: an empty, consistent table whose buffers went
+// back to the memory manager, never freed entries still counted.
+TEST_F(VgsTable, InitWithLiveLayersEmptiesTheTable)
+{
+    const unsigned long a = v->CreateLayer2D();
+    ASSERT_NE(0u, a);
+    ASSERT_EQ(2u, v->LayerCount);   // and the fixture's 3D layer
+    v->Init(GetModuleHandleA(NULL), SW_SHOWNORMAL);
+    EXPECT_EQ(0u, v->LayerCount);
+    for (const ZVGS_LAYER& l : v->Layers) {
+        EXPECT_EQ(0u, l.Handle);
+        EXPECT_EQ(ZVGS_LAYER_FREE_ORDER, l.Order);
+    }
+    EXPECT_EQ(nullptr, v->GetLayerPtr(a));
+    g.Frame();      // nothing to compose, nothing freed touched
+    EXPECT_EQ(a, v->CreateLayer2D());   // its buffer was given back: first fit hands it out again
+    EXPECT_EQ(ZVGS_HANDLE_3D, v->CreateLayer3D());
+    EXPECT_EQ(2u, v->LayerCount);
 }
 
 } // namespace
