@@ -311,5 +311,45 @@ TEST_F(O3dDraw, MaterialRecordsOfEachKind)
     const unsigned long skipped = o->LoadMaterials(obj, Fixture("mat\\skipped.material").c_str());
     EXPECT_EQ(0, memcmp(&saved, &m[0], sizeof(saved)));
     o->FreeMaterials(skipped, 0);
+
+    // Named without a folder: the textures by their bare names, from the
+    // current directory.
+    char cwd[MAX_PATH];
+    GetCurrentDirectoryA(sizeof(cwd), cwd);
+    ASSERT_TRUE(SetCurrentDirectoryA(Fixture("mat").c_str()));
+    const unsigned long bare = o->LoadMaterials(obj, "modulate.material");
+    SetCurrentDirectoryA(cwd);
+    EXPECT_NE(0u, m[0].Texture2);
+    o->FreeMaterials(bare, 1);
+    o->DestroyObject(obj);
+}
+
+TEST_F(O3dDraw, CustomShaderMaterials)
+{
+    const unsigned long obj = Load("quad2.3do");
+    const unsigned long mats = o->LoadMaterials(obj, Fixture("mat\\shader.material").c_str());
+    const ZO3D_MATERIAL* m = (const ZO3D_MATERIAL*)(uintptr_t)Head(obj)->Materials;
+    const ZO3D_MATFILE_RECORD* r = (const ZO3D_MATFILE_RECORD*)(mats + sizeof(ZO3D_MATFILE_HEADER));
+    ASSERT_NE(0u, r->Shader);
+    EXPECT_EQ(r->Shader, m->Texture1) << "the shader takes the first texture's place";
+    EXPECT_EQ(0u, m->Texture2);
+    const ZH3D_SHADER* shader = (const ZH3D_SHADER*)(uintptr_t)r->Shader;
+    EXPECT_NE(nullptr, shader->VertexShader);
+    EXPECT_EQ(nullptr, shader->PixelShader);
+    EXPECT_EQ(r->Handle1, shader->Textures[0]);
+    EXPECT_EQ(r->Handle2, shader->Textures[1]);
+    EXPECT_EQ(0u, shader->Textures[2]);
+    EXPECT_EQ(1u, shader->Constants[4].Set);
+    EXPECT_EQ(0.75f, shader->Constants[4].z);
+    EXPECT_EQ(0u, shader->Constants[5].Set);
+    EXPECT_EQ(9.0f, shader->Material[9].w);
+    // Its faces go to the renderer as custom-shader triangles.
+    o->DrawAllObject(obj, ZO3D_MODE_TRANSFORM);
+    EXPECT_EQ(ZO3D_CUSTOMSHADER, Bucket(ZH3D_TRIS_TEXTURED).Flags);
+    EXPECT_EQ(r->Shader, Bucket(ZH3D_TRIS_TEXTURED).Texture1);
+    g.Frame();
+    const unsigned long handle = r->Shader;
+    o->FreeMaterials(mats, 1);
+    h->UnloadShader(handle);
     o->DestroyObject(obj);
 }
