@@ -90,6 +90,10 @@ uint8_t* CZO3d::O3D_ReadWhole(const char* name, uint32_t spare, uint32_t* size)
 {
     unsigned long file = Xfs->OpenFile(name);
     *size = Xfs->GetFileSize(file);
+    if (*size + spare == 0) {
+        Xfs->CloseFile(file);
+        O3D_Fatal(Debug, "Damaged file", name, "the file is empty");
+    }
     uint8_t* block = *size + spare < *size ? nullptr : (uint8_t*)Mem->GetMem(*size + spare);
     if (!block) {
         Xfs->CloseFile(file);
