@@ -519,6 +519,9 @@ TEST(O3dDamaged, EachDamageEndsTheProgramNamingTheFileAndTheFault)
     ZQChild child = ZQ_RunChild("LoadNamed");
     EXPECT_TRUE(ZQ_OneBox(child, 1, "Damaged material file: " + path + " (1 records do not fit in 13240 bytes)",
                           "Zarquel ZO3D"));
+    WriteFile(path, "");
+    child = ZQ_RunChild("LoadNamed");
+    EXPECT_TRUE(ZQ_OneBox(child, 1, "Damaged file: " + path + " (the file is empty)", "Zarquel ZO3D"));
     DeleteFileA(path.c_str());
 
     // A custom-shader material whose shader is not named.
