@@ -52,6 +52,7 @@ struct Channel {
 
 struct PlayerCounters {
   uint64_t ticks = 0, rows = 0, notes = 0, framesMixed = 0;
+  uint64_t endFrame = 0;         // frames mixed when the song ended (0 while playing)
 };
 
 class Player {

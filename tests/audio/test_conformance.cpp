@@ -1,0 +1,210 @@
+// Every module of the shared test set (player test cases, FastTracker 2
+// regression modules, real songs) rendered by this replayer and by the
+// reference player (openmpt123, run as a program), both without
+// interpolation, ramping or dithering. Compared: song length, the loudness
+// envelope, and per-note onset and pitch. Prints a table and the count.
+//   ZQA_CONFORMANCE_ONLY=substring   restricts the run to matching modules
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+#include "analysis.h"
+#include "player.h"
+
+#ifndef ZQA_MODULES_DIR
+#define ZQA_MODULES_DIR "../shared/modules"
+#endif
+
+namespace {
+
+// Thresholds (libopenmpt 0.6.9, all 152 modules); see the README notes.
+//  - length: the reference's duration within 0.1 s;
+//  - envelope correlation of 10 ms RMS frames: worst passing 0.9 on
+//    songs whose samples are played through many rounded Amiga periods,
+//    clean cases above 0.99 -> 0.95;
+//  - onsets after 14 ms of quiet: same count, each within 2 ms (a tenth of a
+//    tick at the fastest tempo);
+//  - pitch 10-40 ms after an onset: within 10 cents (zero crossings of
+//    mixed voices are noisier than of the single voices of the synthetic
+//    reference test).
+constexpr double kMaxLengthDiff = 0.1;
+constexpr double kMinCorrelation = 0.95;
+constexpr double kMaxOnsetMs = 2.0;
+constexpr double kMaxNoteCents = 10.0;
+constexpr size_t kMaxFrames = size_t(20) * 60 * 44100;
+
+// Cases on which the reference player itself is documented to differ from
+// the tracker the case tests; each reason is taken from the case.
+struct Exception { const char* name; const char* reason; };
+const Exception kExceptions[] = {
+  {"", ""},
+};
+
+const char* ExceptionFor(const std::string& name) {
+  for (const Exception& e : kExceptions)
+    if (e.name[0] && name == e.name) return e.reason;
+  return nullptr;
+}
+
+bool HaveReference() { return std::system("command -v openmpt123 >/dev/null 2>&1") == 0; }
+
+std::vector<std::string> Modules() {
+  std::vector<std::string> out;
+  const char* only = std::getenv("ZQA_CONFORMANCE_ONLY");
+  for (const char* sub : {"openmpt-tests", "ft2-tests", "songs"}) {
+    std::string dir = std::string(ZQA_MODULES_DIR) + "/" + sub;
+    DIR* d = opendir(dir.c_str());
+    if (!d) continue;
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n[0] == '.' || n == "SOURCES.md") continue;
+      if (only && n.find(only) == std::string::npos) continue;
+      out.push_back(dir + "/" + n);
+    }
+    closedir(d);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string Base(const std::string& p) { return p.substr(p.rfind('/') + 1); }
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::vector<uint8_t> d;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return d;
+  uint8_t buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) d.insert(d.end(), buf, buf + n);
+  std::fclose(f);
+  return d;
+}
+
+// Mono (L+R)/2 up to the frame where the song ended.
+std::vector<float> RenderOurs(const std::vector<uint8_t>& data) {
+  static zqa::Song song;
+  static zqa::Player player;
+  std::vector<float> mono;
+  if (zqa::LoadSong(data.data(), data.size(), song) != zqa::kLoadOk) return mono;
+  player.mix.interpolate = false;
+  player.mix.ramp = false;
+  player.Start(&song, false);
+  std::vector<float> buf(2048);
+  while (!player.ended && mono.size() < kMaxFrames) {
+    std::fill(buf.begin(), buf.end(), 0.0f);
+    player.Render(buf.data(), 1024);
+    for (int i = 0; i < 1024; i++) mono.push_back((buf[2 * i] + buf[2 * i + 1]) * 0.5f);
+  }
+  mono.resize(std::min<size_t>(mono.size(), player.count.endFrame ? player.count.endFrame : mono.size()));
+  return mono;
+}
+
+// The reference's song length: the Duration line of its --info output
+// (its render runs a little past the end).
+double ReferenceSeconds(const std::string& infoPath) {
+  FILE* f = std::fopen(infoPath.c_str(), "r");
+  if (!f) return -1;
+  char line[512];
+  double s = -1;
+  while (std::fgets(line, sizeof line, f)) {
+    int h = 0, m = 0;
+    double sec = 0;
+    if (std::sscanf(line, "Duration...: %d:%d:%lf", &h, &m, &sec) == 3) s = h * 3600 + m * 60 + sec;
+    else if (std::sscanf(line, "Duration...: %d:%lf", &m, &sec) == 2) s = m * 60 + sec;
+  }
+  std::fclose(f);
+  return s;
+}
+
+// All reference renders, two at a time, into dir.
+bool RenderReferences(const std::vector<std::string>& mods, const std::string& dir) {
+  std::string list = dir + "/list";
+  FILE* f = std::fopen(list.c_str(), "w");
+  if (!f) return false;
+  for (const std::string& m : mods) std::fprintf(f, "%s\n", m.c_str());
+  std::fclose(f);
+  // The reference writes FILE.wav beside FILE: render through links in dir.
+  std::string cmd = "cd '" + dir + "' && xargs -P2 -I{} sh -c 'b=$(basename \"{}\"); ln -sf \"{}\" \"$b\"; "
+                    "openmpt123 --render --output-type wav --samplerate 44100 --no-float --filter 1 --ramping 0 "
+                    "--dither 0 --force -q \"$b\" >/dev/null 2>&1; openmpt123 --info \"$b\" > \"$b.info\" 2>&1' < list";
+  return std::system(cmd.c_str()) == 0;
+}
+
+float Normalise(std::vector<float>& x) {
+  float m = 0;
+  for (float v : x) m = std::max(m, std::fabs(v));
+  if (m > 0)
+    for (float& v : x) v /= m;
+  return m;
+}
+
+struct Row {
+  std::string name;
+  double ours = 0, ref = 0, corr = 0, worstOnset = 0, worstCents = 0;
+  size_t onsetsOurs = 0, onsetsRef = 0;
+  bool loaded = false, pass = false;
+  const char* exception = nullptr;
+};
+
+Row Compare(const std::string& path, const std::string& dir) {
+  const int rate = 44100;
+  Row r;
+  r.name = Base(path);
+  std::vector<float> ours = RenderOurs(ReadFile(path));
+  std::vector<float> ref = analysis::ReadWavMono(dir + "/" + r.name + ".wav");
+  r.loaded = !ours.empty();
+  r.ours = double(ours.size()) / rate;
+  r.ref = ReferenceSeconds(dir + "/" + r.name + ".info");
+  if (ours.empty() || ref.empty()) return r;
+  Normalise(ours);
+  Normalise(ref);
+  const size_t n = std::min(ours.size(), ref.size());
+  ours.resize(n);
+  ref.resize(n);
+  r.corr = analysis::Correlation(analysis::Envelope(ours, 441), analysis::Envelope(ref, 441));
+  auto oo = analysis::Onsets(ours, 0.02f, 600), orf = analysis::Onsets(ref, 0.02f, 600);
+  r.onsetsOurs = oo.size();
+  r.onsetsRef = orf.size();
+  for (size_t i = 0; i < std::min(oo.size(), orf.size()); i++) {
+    r.worstOnset = std::max(r.worstOnset, std::fabs(double(oo[i]) - double(orf[i])) * 1000.0 / rate);
+    size_t a = oo[i] + 441, b = orf[i] + 441;
+    double po = analysis::Pitch(ours, a, a + 1323, rate), pr = analysis::Pitch(ref, b, b + 1323, rate);
+    if (po > 0 && pr > 0) r.worstCents = std::max(r.worstCents, std::fabs(analysis::Cents(po, pr)));
+  }
+  r.pass = std::fabs(r.ours - r.ref) <= kMaxLengthDiff && r.corr >= kMinCorrelation &&
+           r.onsetsOurs == r.onsetsRef && r.worstOnset <= kMaxOnsetMs && r.worstCents <= kMaxNoteCents;
+  return r;
+}
+
+}  // namespace
+
+TEST(Conformance, EveryModuleMatchesTheReference) {
+  if (!HaveReference()) GTEST_SKIP() << "openmpt123 is not installed; conformance skipped";
+  const std::vector<std::string> mods = Modules();
+  if (mods.empty()) GTEST_SKIP() << "no modules in " << ZQA_MODULES_DIR;
+  const char* t = std::getenv("TMPDIR");
+  const std::string dir = std::string(t ? t : "/tmp") + "/zqa_conf_" + std::to_string(::getpid());
+  std::system(("mkdir -p '" + dir + "'").c_str());
+  ASSERT_TRUE(RenderReferences(mods, dir));
+  int passed = 0, excepted = 0;
+  std::printf("%-40s %9s %9s %7s %9s %7s %7s\n", "module", "ours s", "ref s", "corr", "onsets", "ms", "cents");
+  for (const std::string& m : mods) {
+    Row r = Compare(m, dir);
+    r.exception = ExceptionFor(r.name);
+    std::printf("%-40s %9.2f %9.2f %7.4f %4zu/%-4zu %7.2f %7.2f %s\n", r.name.c_str(), r.ours, r.ref, r.corr,
+                r.onsetsOurs, r.onsetsRef, r.worstOnset, std::min(r.worstCents, 9999.0),
+                r.pass ? "ok" : r.exception ? "EXCEPTION" : "FAIL");
+    if (r.pass) passed++;
+    else if (r.exception) { excepted++; std::printf("    exception: %s\n", r.exception); }
+    EXPECT_TRUE(r.loaded) << r.name << " does not load";
+    EXPECT_TRUE(r.pass || r.exception) << r.name;
+  }
+  std::printf("conformance: %d of %zu modules match the reference, %d listed exceptions\n", passed, mods.size(),
+              excepted);
+  std::fflush(stdout);
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
