@@ -150,18 +150,16 @@ void Player::EffectTick0(Channel& c) {
     case 0x7: if (x) c.tremSpeed = uint8_t(x * 4); if (y) c.tremDepth = uint8_t(y); break;
     case 0x8: c.panning = c.outPan = p; break;
     case 0xB:
-      // With a break in the same row the break's row is kept.
-      nextOrder = p;
-      if (nextRow < 0 || loopJump) nextRow = 0;
-      loopJump = false;
+      // A break earlier in the row loses its row; one later keeps it.
+      jumpOrder = p;
+      breakRow = 0;
+      jumpFlag = true;
       break;
     case 0xC: c.volume = c.outVolume = Clamp64(p); break;
     case 0xD: {
       int r = x * 10 + y;
-      if (r > 63) r = 0;
-      if (nextOrder < 0) nextOrder = order + 1;
-      nextRow = r;
-      loopJump = false;
+      breakRow = r > 63 ? 0 : r;
+      jumpFlag = true;
       break;
     }
     case 0xE:
@@ -171,12 +169,16 @@ void Player::EffectTick0(Channel& c) {
         case 0x3: c.glissando = y != 0; break;
         case 0x4: c.vibWave = uint8_t(y); break;
         case 0x6:
-          if (y == 0) { c.loopRow = row; break; }
+          if (y == 0) { c.loopRow = row; c.loopArmed = true; break; }
           if (c.loopCount == 0) c.loopCount = y;
-          else if (--c.loopCount == 0) break;
-          if (nextOrder < 0) { nextRow = c.loopRow; loopJump = true; }
-          // A repeat clears the rows it replays from the end-of-song record.
-          for (int r = c.loopRow; r <= row; r++) visited[order][r >> 3] &= uint8_t(~(1u << (r & 7)));
+          else if (--c.loopCount == 0) { c.loopArmed = false; break; }
+          breakRow = c.loopRow;
+          breakFlag = true;
+          // The repeats of a freshly started loop replay rows legitimately:
+          // clear them from the end-of-song record. A loop restarted without
+          // a new start row (an endless one) is not cleared, so the song ends.
+          if (c.loopArmed)
+            for (int r = c.loopRow; r <= row; r++) visited[order][r >> 3] &= uint8_t(~(1u << (r & 7)));
           break;
         case 0x7: c.tremWave = uint8_t(y); break;
         case 0x8:  // coarse panning exists for MODs only; FT2 ignores it
@@ -185,7 +187,7 @@ void Player::EffectTick0(Channel& c) {
         case 0xA: if (y) c.fineVolUp = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume + c.fineVolUp); break;
         case 0xB: if (y) c.fineVolDown = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume - c.fineVolDown); break;
         case 0xC: if (y == 0) c.volume = c.outVolume = 0; break;
-        case 0xE: if (!inDelayRepeat && patternDelay == 0) patternDelay = y; break;
+        case 0xE: if (!inDelayRepeat) patternDelay = y; break;  // the rightmost one counts
         default: break;
       }
       break;

@@ -53,8 +53,9 @@ void Player::Start(const Song* s, bool loop) {
   globalVolume = 64;
   patternDelay = 0;
   inDelayRepeat = false;
-  nextOrder = nextRow = -1;
-  loopJump = false;
+  breakRow = 0;
+  breakFlag = jumpFlag = false;
+  jumpOrder = -1;
   frameAcc = 0;
   count = PlayerCounters();
   std::memset(visited, 0, sizeof visited);
@@ -154,37 +155,37 @@ void Player::StartRow() {
 }
 
 void Player::AdvancePosition() {
-  const bool jumped = nextOrder >= 0 || nextRow >= 0;
-  if (loopJump) {
-    row = nextRow;
-  } else if (nextOrder >= 0) {
-    order = nextOrder;
-    row = nextRow >= 0 ? nextRow : 0;
-  } else if (nextRow >= 0) {
-    order++;
-    row = nextRow;
-  } else {
-    row++;
-    if (row >= song->patterns[song->orders[order]].rows) { row = 0; order++; }
+  const bool loopBack = breakFlag;
+  const bool jumped = jumpFlag;
+  row++;
+  if (breakFlag) {
+    breakFlag = false;
+    row = breakRow;
+    if (!song->keepLoopBreakRow) breakRow = 0;
   }
-  const bool wasLoop = loopJump;
-  nextOrder = nextRow = -1;
-  loopJump = false;
-  if (order >= song->songLength) {
-    if (!loopSong) { ended = true; return; }
-    order = song->restart;
-    std::memset(visited, 0, sizeof visited);
+  if (jumpFlag || row >= song->patterns[song->orders[order]].rows) {
+    order = jumpFlag && jumpOrder >= 0 ? jumpOrder : order + 1;
+    row = breakRow;
+    breakRow = 0;
+    jumpFlag = false;
+    jumpOrder = -1;
+    if (order >= song->songLength) {
+      if (!loopSong) { ended = true; return; }
+      order = song->restart;
+      std::memset(visited, 0, sizeof visited);
+    }
+    for (int i = 0; i < song->channels; i++) ch[i].loopArmed = true;
+    // A break to a row past the end of the new pattern plays its first row.
+    if (row >= song->patterns[song->orders[order]].rows) row = 0;
   }
-  if (row >= song->patterns[song->orders[order]].rows) row = 0;
-  if (wasLoop) return;
   uint8_t& v = visited[order][row >> 3];
   const uint8_t bit = uint8_t(1u << (row & 7));
-  if (jumped && (v & bit)) {
-    // A jump back to a row already played: the song has come round.
+  if ((jumped || loopBack) && (v & bit)) {
+    // Back to a row already played: the song has come round.
     if (!loopSong) { ended = true; return; }
     std::memset(visited, 0, sizeof visited);
   }
-  visited[order][row >> 3] |= bit;
+  v |= bit;
 }
 
 void Player::ProcessCell(Channel& c, bool delayed) {

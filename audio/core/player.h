@@ -44,6 +44,7 @@ struct Channel {
   uint8_t arpMem = 0;
   bool glissando = false;
   int loopRow = 0, loopCount = 0;
+  bool loopArmed = true;         // the loop start is fresh: its repeats replay rows legitimately
   bool retriggerNow = false;     // a (re)start of the voice is due this tick
   uint32_t startOffset = 0;
   Voice voice;                   // the sounding voice
@@ -70,8 +71,14 @@ public:
   int globalVolume = 64;
   int patternDelay = 0;          // repeats of the current row still to play
   bool inDelayRepeat = false;
-  int nextOrder = -1, nextRow = -1;
-  bool loopJump = false;
+  // Row flow as the trackers keep it: a break row (Dxx, or the start row of a
+  // pattern loop), a jump to another order (Bxx, Dxx), and a jump within the
+  // pattern (E6x). FT2 keeps the break row after a loop jump, so the next
+  // pattern starts at the loop row; ProTracker clears it.
+  int breakRow = 0;
+  bool breakFlag = false;        // E6x: go to breakRow in this pattern
+  bool jumpFlag = false;         // Bxx/Dxx: go to jumpOrder (or the next order) at breakRow
+  int jumpOrder = -1;
   int64_t tickFrames = 0;        // frames per tick, 32.32
   int64_t frameAcc = 0;          // frames left in the current tick, 32.32
   Channel ch[kMaxChannels];
