@@ -169,16 +169,11 @@ void Player::EffectTick0(Channel& c) {
         case 0x3: c.glissando = y != 0; break;
         case 0x4: c.vibWave = uint8_t(y); break;
         case 0x6:
-          if (y == 0) { c.loopRow = row; c.loopArmed = true; break; }
+          if (y == 0) { c.loopRow = row; break; }
           if (c.loopCount == 0) c.loopCount = y;
-          else if (--c.loopCount == 0) { c.loopArmed = false; break; }
+          else if (--c.loopCount == 0) break;
           breakRow = c.loopRow;
           breakFlag = true;
-          // The repeats of a freshly started loop replay rows legitimately:
-          // clear them from the end-of-song record. A loop restarted without
-          // a new start row (an endless one) is not cleared, so the song ends.
-          if (c.loopArmed)
-            for (int r = c.loopRow; r <= row; r++) visited[order][r >> 3] &= uint8_t(~(1u << (r & 7)));
           break;
         case 0x7: c.tremWave = uint8_t(y); break;
         case 0x8:  // coarse panning exists for MODs only; FT2 ignores it

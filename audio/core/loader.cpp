@@ -247,7 +247,7 @@ LoadError LoadXm(const uint8_t* data, size_t size, Song& song) {
   if (song.bpm < 32 || song.bpm > 255) song.bpm = 125;
   std::memcpy(song.orders, sh.orders, kMaxOrders);
   if (song.restart >= song.songLength) song.restart = 0;
-  song.keepLoopBreakRow = std::memcmp(fh.tracker, "FastTracker", 11) == 0;
+  song.keepLoopBreakRow = true;
 
   LoadError e = kLoadOk;
   if (!oldLayout && (e = ReadXmPatterns(r, song, false)) != kLoadOk) return e;

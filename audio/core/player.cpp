@@ -60,6 +60,7 @@ void Player::Start(const Song* s, bool loop) {
   count = PlayerCounters();
   std::memset(visited, 0, sizeof visited);
   visited[0][0] = 1;
+  loopTag.assign(size_t(s->songLength) * kMaxRows, 0);
   for (int i = 0; i < kMaxChannels; i++) {
     ch[i] = Channel();
     if (s->modFormat) ch[i].panning = ((i & 3) == 1 || (i & 3) == 2) ? 192 : 64;
@@ -154,9 +155,19 @@ void Player::StartRow() {
   }
 }
 
+uint16_t Player::LoopStateTag() const {
+  uint32_t h = 2166136261u;
+  bool counting = false;
+  for (int i = 0; i < song->channels; i++) {
+    h = (h ^ uint32_t(ch[i].loopCount)) * 16777619u;
+    counting |= ch[i].loopCount != 0;
+  }
+  if (!counting) return 0;
+  h = (h ^ uint32_t(breakRow)) * 16777619u;
+  return uint16_t(1 + (h ^ (h >> 16)) % 65535u);
+}
+
 void Player::AdvancePosition() {
-  const bool loopBack = breakFlag;
-  const bool jumped = jumpFlag;
   row++;
   if (breakFlag) {
     breakFlag = false;
@@ -169,23 +180,21 @@ void Player::AdvancePosition() {
     breakRow = 0;
     jumpFlag = false;
     jumpOrder = -1;
-    if (order >= song->songLength) {
-      if (!loopSong) { ended = true; return; }
-      order = song->restart;
-      std::memset(visited, 0, sizeof visited);
-    }
-    for (int i = 0; i < song->channels; i++) ch[i].loopArmed = true;
+    if (order >= song->songLength) order = song->restart;
     // A break to a row past the end of the new pattern plays its first row.
     if (row >= song->patterns[song->orders[order]].rows) row = 0;
   }
+  const uint16_t tag = LoopStateTag();
   uint8_t& v = visited[order][row >> 3];
   const uint8_t bit = uint8_t(1u << (row & 7));
-  if ((jumped || loopBack) && (v & bit)) {
-    // Back to a row already played: the song has come round.
+  uint16_t& last = loopTag[size_t(order) * kMaxRows + size_t(row)];
+  if (tag ? last == tag : (v & bit) != 0) {
     if (!loopSong) { ended = true; return; }
     std::memset(visited, 0, sizeof visited);
+    std::fill(loopTag.begin(), loopTag.end(), uint16_t(0));
   }
-  v |= bit;
+  if (tag) last = tag;
+  else v |= bit;
 }
 
 void Player::ProcessCell(Channel& c, bool delayed) {

@@ -3,6 +3,7 @@
 // caller's float mix.
 #pragma once
 #include <cstdint>
+#include <vector>
 #include "mixer.h"
 #include "song.h"
 
@@ -44,7 +45,6 @@ struct Channel {
   uint8_t arpMem = 0;
   bool glissando = false;
   int loopRow = 0, loopCount = 0;
-  bool loopArmed = true;         // the loop start is fresh: its repeats replay rows legitimately
   bool retriggerNow = false;     // a (re)start of the voice is due this tick
   uint32_t startOffset = 0;
   Voice voice;                   // the sounding voice
@@ -82,7 +82,13 @@ public:
   int64_t tickFrames = 0;        // frames per tick, 32.32
   int64_t frameAcc = 0;          // frames left in the current tick, 32.32
   Channel ch[kMaxChannels];
-  uint8_t visited[kMaxOrders][kMaxRows / 8];  // end-of-song detection
+  // End-of-song detection. Rows played with no pattern loop counting are
+  // marked in visited; coming back to one means the song has come round.
+  // Rows replayed while a loop counts keep a tag of the loop state of their
+  // last visit (0 none): the same row in the same state again is an endless
+  // loop, which ends the song too.
+  uint8_t visited[kMaxOrders][kMaxRows / 8];
+  std::vector<uint16_t> loopTag;  // songLength x kMaxRows
   PlayerCounters count;
 
   // Starts the song at order 0 with the song's tempo and BPM.
@@ -102,6 +108,7 @@ private:
   void SetBpm(int b);
   void StartRow();
   void AdvancePosition();
+  uint16_t LoopStateTag() const;  // 0 when no loop counts
   void ProcessCell(Channel& c, bool delayed);
   void TriggerNote(Channel& c, int note, bool tonePorta);
   void ResetInstrument(Channel& c);
