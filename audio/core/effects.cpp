@@ -172,7 +172,7 @@ void Player::EffectTick0(Channel& c) {
           if (y == 0) { c.loopRow = row; break; }
           if (c.loopCount == 0) c.loopCount = y;
           else if (--c.loopCount == 0) break;
-          breakRow = c.loopRow;
+          loopJumpRow = c.loopRow;
           breakFlag = true;
           break;
         case 0x7: c.tremWave = uint8_t(y); break;

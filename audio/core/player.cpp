@@ -53,7 +53,7 @@ void Player::Start(const Song* s, bool loop) {
   globalVolume = 64;
   patternDelay = 0;
   inDelayRepeat = false;
-  breakRow = 0;
+  breakRow = loopJumpRow = 0;
   breakFlag = jumpFlag = false;
   jumpOrder = -1;
   frameAcc = 0;
@@ -170,9 +170,12 @@ uint16_t Player::LoopStateTag() const {
 void Player::AdvancePosition() {
   row++;
   if (breakFlag) {
-    breakFlag = false;
-    row = breakRow;
-    if (!song->keepLoopBreakRow) breakRow = 0;
+    // A loop repeat wins over a break or jump on the same row; they act on
+    // the loop's last pass.
+    breakFlag = jumpFlag = false;
+    jumpOrder = -1;
+    row = loopJumpRow;
+    breakRow = song->keepLoopBreakRow ? loopJumpRow : 0;
   }
   if (jumpFlag || row >= song->patterns[song->orders[order]].rows) {
     order = jumpFlag && jumpOrder >= 0 ? jumpOrder : order + 1;

@@ -76,7 +76,8 @@ public:
   // pattern (E6x). FT2 keeps the break row after a loop jump, so the next
   // pattern starts at the loop row; ProTracker clears it.
   int breakRow = 0;
-  bool breakFlag = false;        // E6x: go to breakRow in this pattern
+  bool breakFlag = false;        // E6x: go to loopJumpRow in this pattern (a jump on the row waits)
+  int loopJumpRow = 0;
   bool jumpFlag = false;         // Bxx/Dxx: go to jumpOrder (or the next order) at breakRow
   int jumpOrder = -1;
   int64_t tickFrames = 0;        // frames per tick, 32.32
