@@ -61,12 +61,20 @@ void Player::TonePorta(Channel& c) {
 
 void Player::Vibrato(Channel& c) {
   int d = (WaveValue(c.vibWave, c.vibPos) * c.vibDepth) >> 5;
-  c.outPeriod = (c.vibPos & 0x80) ? c.period - d : c.period + d;
+  bool down = (c.vibPos & 0x80) != 0;
+  // FT2's vibrato ramp runs upside down.
+  if (!song->modFormat && (c.vibWave & 3) == 1) down = !down;
+  c.outPeriod = down ? c.period - d : c.period + d;
   c.vibPos = uint8_t(c.vibPos + c.vibSpeed);
 }
 
 void Player::Tremolo(Channel& c) {
   int d = (WaveValue(c.tremWave, c.tremPos) * c.tremDepth) >> 6;
+  // FT2 takes its tremolo ramp's direction from the vibrato position.
+  if (!song->modFormat && (c.tremWave & 3) == 1) {
+    int v = ((c.tremPos >> 2) & 31) * 8;
+    d = (((c.vibPos & 0x80) ? 255 - v : v) * c.tremDepth) >> 6;
+  }
   c.outVolume = Clamp64((c.tremPos & 0x80) ? c.volume - d : c.volume + d);
   c.tremPos = uint8_t(c.tremPos + c.tremSpeed);
 }
@@ -130,7 +138,7 @@ void Player::VolumeColumnTick(Channel& c) {
     case 6: c.volume = c.outVolume = Clamp64(c.volume - x); break;
     case 7: c.volume = c.outVolume = Clamp64(c.volume + x); break;
     case 0xB: Vibrato(c); break;
-    case 0xD: c.panning = c.outPan = std::max(0, c.panning - x); break;
+    case 0xD: c.panning = c.outPan = x ? std::max(0, c.panning - x) : 0; break;  // FT2: left by 0 is hard left
     case 0xE: c.panning = c.outPan = std::min(255, c.panning + x); break;
     case 0xF: TonePorta(c); break;
     default: break;
@@ -176,6 +184,7 @@ void Player::EffectTick0(Channel& c) {
           breakFlag = true;
           break;
         case 0x7: c.tremWave = uint8_t(y); break;
+        case 0x9: if (y == 0 && !song->modFormat && !c.cell.note) Retrigger(c); break;  // E90: once, at once
         case 0x8:  // coarse panning exists for MODs only; FT2 ignores it
           if (song->modFormat) c.panning = c.outPan = y * 17;
           break;
@@ -196,7 +205,8 @@ void Player::EffectTick0(Channel& c) {
     case kFxKeyOff: if (p == 0) KeyOff(c); break;
     case kFxEnvPos:
       c.volEnv.tick = p;
-      c.panEnv.tick = p;
+      // FT2 moves the panning envelope only when the volume envelope has its sustain flag.
+      if (c.ins && c.ins->volEnv.sustain) c.panEnv.tick = p;
       break;
     case kFxPanSlide: if (p) c.panSlide = p; break;
     case kFxMultiRetrig:
@@ -245,9 +255,16 @@ void Player::EffectTick(Channel& c) {
       break;
     case kFxMultiRetrig: MultiRetrig(c); break;
     case kFxTremor: {
-      int on = (c.tremor >> 4) + 1, off = (c.tremor & 15) + 1;
-      c.muted = (c.tremorPos % (on + off)) >= on;
-      c.tremorPos = uint8_t((c.tremorPos + 1) % (on + off));
+      // A count down per phase (bit 7: on); at the end of a phase the next
+      // one's length is read from the parameter, so T12 is on 2, off 3.
+      bool on = (c.tremorPos & 0x80) != 0;
+      int left = (c.tremorPos & 0x7F) - 1;
+      if (left < 0) {
+        on = !on;
+        left = on ? (c.tremor >> 4) : (c.tremor & 15);
+      }
+      c.tremorPos = uint8_t((on ? 0x80 : 0) | left);
+      c.muted = !on;
       break;
     }
     default: break;

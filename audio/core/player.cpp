@@ -115,7 +115,9 @@ void Player::RunTick() {
   } else {
     for (int i = 0; i < nch; i++) {
       Channel& c = ch[i];
-      const bool delayNow = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) == tick && !inDelayRepeat;
+      // FT2 replays a note delay on every repeat of a delayed row.
+      const bool delayNow = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) == tick &&
+                            (!inDelayRepeat || !song->modFormat);
       if (delayNow) {
         ProcessCell(c, true);
       } else {
@@ -201,6 +203,12 @@ void Player::AdvancePosition() {
 }
 
 void Player::ProcessCell(Channel& c, bool delayed) {
+  if (!song->modFormat) {
+    // K00 drops the row's note and instrument; a note delay with no note
+    // replays the last note (FT2 keeps it as if it stood next to the delay).
+    if (c.cell.effect == 20 && c.cell.param == 0) c.cell.note = c.cell.instrument = 0;
+    if (delayed && c.cell.note == 0 && c.note) c.cell.note = uint8_t(c.note);
+  }
   const Cell& cell = c.cell;
   // In a MOD a portamento note on a silent channel simply plays (the
   // reference player does so); in an XM it starts nothing.
@@ -228,7 +236,9 @@ void Player::ProcessCell(Channel& c, bool delayed) {
       TriggerNote(c, cell.note, false);
     }
   }
-  if (cell.instrument && cell.note != kNoteOff) ResetInstrument(c);
+  // Any instrument number recalls the sample's volume and panning, even next
+  // to a key-off; only with a playable note does it restart envelopes.
+  if (cell.instrument) ResetInstrument(c, cell.note != kNoteOff);
   // Volume and effect columns see the channel after its note.
   c.outVolume = c.volume;
   c.outPan = c.panning;
@@ -274,10 +284,11 @@ void Player::TriggerNote(Channel& c, int note, bool) {
   count.notes++;
 }
 
-void Player::ResetInstrument(Channel& c) {
+void Player::ResetInstrument(Channel& c, bool envelopes) {
   if (!c.smp) return;
   c.volume = c.smp->volume;
   if (!song->modFormat) c.panning = c.smp->panning;
+  if (!envelopes) return;
   c.keyOn = true;
   c.fadeout = 32768;
   c.fadeoutSpeed = c.ins ? c.ins->fadeout : 0;
@@ -293,6 +304,7 @@ void Player::ResetInstrument(Channel& c) {
   }
   c.tremorPos = 0;
   c.muted = false;
+  c.retrigCount = 0;
 }
 
 void Player::KeyOff(Channel& c) {

@@ -112,7 +112,7 @@ private:
   uint16_t LoopStateTag() const;  // 0 when no loop counts
   void ProcessCell(Channel& c, bool delayed);
   void TriggerNote(Channel& c, int note, bool tonePorta);
-  void ResetInstrument(Channel& c);
+  void ResetInstrument(Channel& c, bool envelopes);
   void KeyOff(Channel& c);
   void VolumeColumnTick0(Channel& c);
   void VolumeColumnTick(Channel& c);
