@@ -248,6 +248,7 @@ LoadError LoadXm(const uint8_t* data, size_t size, Song& song) {
   std::memcpy(song.orders, sh.orders, kMaxOrders);
   if (song.restart >= song.songLength) song.restart = 0;
   song.keepLoopBreakRow = true;
+  song.squareRootPan = !std::memcmp(fh.tracker, "FastTracker v2.00", 17) || !std::memcmp(fh.tracker, "OpenMPT ", 8);
 
   LoadError e = kLoadOk;
   if (!oldLayout && (e = ReadXmPatterns(r, song, false)) != kLoadOk) return e;

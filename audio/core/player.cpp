@@ -400,7 +400,7 @@ void Player::UpdateVoice(Channel& c) {
   int pan = std::clamp(c.outPan, 0, 255);
   if (c.ins && c.ins->panEnv.on) pan = pan + (c.panEnv.value - 32) * (128 - std::abs(pan - 128)) / 32;
   float l, r;
-  PanGains(pan, !song->modFormat, l, r);
+  PanGains(pan, song->squareRootPan, l, r);
   c.voice.SetGains(v * l, v * r, mix.ramp);
 }
 
