@@ -74,11 +74,12 @@ void Player::Render(float* out, int frames) {
   while (frames > 0) {
     if (frameAcc < (int64_t(1) << 32)) {
       if (ended) {
-        if (!count.endFrame) count.endFrame = count.framesMixed;
         // Let the last voices ramp out, then nothing more is added.
         for (int i = 0; i < song->channels; i++) { ch[i].voice.FadeOut(); }
       } else {
         RunTick();
+        // The tick that ends the song still sounds in full.
+        if (ended) count.endFrame = count.framesMixed + uint64_t((frameAcc + tickFrames) >> 32);
       }
       frameAcc += tickFrames;
     }

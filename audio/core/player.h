@@ -53,7 +53,7 @@ struct Channel {
 
 struct PlayerCounters {
   uint64_t ticks = 0, rows = 0, notes = 0, framesMixed = 0;
-  uint64_t endFrame = 0;         // frames mixed when the song ended (0 while playing)
+  uint64_t endFrame = 0;         // frames mixed at the end of the song's last tick (0 while playing)
 };
 
 class Player {
@@ -61,7 +61,9 @@ public:
   const Song* song = nullptr;
   int rate = kOutputRate;
   bool loopSong = false;
-  bool ended = false;            // reached the end (not looping)
+  bool ended = false;            // reached the end (not looping); count.endFrame says where
+  // True once the song has ended and its last tick has been mixed.
+  bool Finished() const { return ended && count.framesMixed >= count.endFrame; }
   MixOptions mix;
   float gain = 1.0f;             // per-channel gain before panning and the master volume
 

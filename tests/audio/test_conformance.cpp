@@ -136,12 +136,12 @@ std::vector<float> RenderOurs(const std::vector<uint8_t>& data) {
   player.mix.ramp = false;
   player.Start(&song, false);
   std::vector<float> buf(2048);
-  while (!player.ended && mono.size() < kMaxFrames) {
+  while (!player.Finished() && mono.size() < kMaxFrames) {
     std::fill(buf.begin(), buf.end(), 0.0f);
     player.Render(buf.data(), 1024);
     for (int i = 0; i < 1024; i++) mono.push_back((buf[2 * i] + buf[2 * i + 1]) * 0.5f);
   }
-  mono.resize(std::min<size_t>(mono.size(), player.count.endFrame ? player.count.endFrame : mono.size()));
+  if (player.ended) mono.resize(std::min<size_t>(mono.size(), player.count.endFrame));
   return mono;
 }
 
