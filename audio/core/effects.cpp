@@ -61,10 +61,7 @@ void Player::TonePorta(Channel& c) {
 
 void Player::Vibrato(Channel& c) {
   int d = (WaveValue(c.vibWave, c.vibPos) * c.vibDepth) >> 5;
-  bool down = (c.vibPos & 0x80) != 0;
-  // FT2's vibrato ramp runs upside down.
-  if (!song->modFormat && (c.vibWave & 3) == 1) down = !down;
-  c.outPeriod = down ? c.period - d : c.period + d;
+  c.outPeriod = (c.vibPos & 0x80) ? c.period - d : c.period + d;
   c.vibPos = uint8_t(c.vibPos + c.vibSpeed);
 }
 
