@@ -166,7 +166,9 @@ LoadError ReadXmInstrumentHead(Reader& r, Instrument& ins, XmSampleData* data) {
   ins.vibSweep = ib.vibSweep;
   ins.vibDepth = ib.vibDepth & 15;
   ins.vibRate = ib.vibRate & 63;
-  ins.fadeout = le16(ib.fadeout);
+  // FT2 edits the fade-out in 12 bits; a larger value fades nothing (the
+  // reference player agrees).
+  ins.fadeout = le16(ib.fadeout) <= 0xFFF ? le16(ib.fadeout) : 0;
   uint32_t shSize = le32(ib.sampleHeaderSize);
   if (shSize < sizeof(XmSampleHead)) shSize = sizeof(XmSampleHead);
   if (shSize > 1024) return kLoadBadFormat;
