@@ -78,21 +78,31 @@ void Player::Tremolo(Channel& c) {
 
 void Player::Arpeggio(Channel& c) {
   const uint8_t p = c.cell.param;
-  // FT2 counts its ticks down from the speed; ProTracker counts up.
-  int phase = song->modFormat ? tick % 3 : (speed - tick) % 3;
+  int phase;
+  if (song->modFormat) {
+    phase = tick % 3;
+  } else {
+    // FT2 counts its ticks down from the speed through a 16-entry table;
+    // past it, it reads the vibrato table that follows: 0, then values
+    // that all pick the third note.
+    const int t = speed - tick;
+    phase = t < 16 ? t % 3 : t == 16 ? 0 : 2;
+  }
   int semis = phase == 0 ? 0 : phase == 1 ? (p >> 4) : (p & 15);
   if (semis == 0) { c.outPeriod = c.period; return; }
-  if (song->linearFreq) {
-    c.outPeriod = c.period - semis * 64;
-  } else {
-    // Table steps from the first note at or above the current pitch.
-    int lo = 0, hi = 131;
-    while (lo < hi) {
-      int mid = (lo + hi) / 2;
-      if (NoteToPeriod(mid, c.finetune) <= c.period) hi = mid; else lo = mid + 1;
-    }
-    c.outPeriod = NoteToPeriod(std::min(lo + semis, 131), c.finetune);
+  // The note nearest the current pitch (FT2) or the first at or above it
+  // (ProTracker's table walk), plus the arpeggio's semitones.
+  int lo = 0, hi = 131;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (NoteToPeriod(mid, c.finetune) <= c.period) hi = mid; else lo = mid + 1;
   }
+  if (!song->modFormat && lo > 0 && NoteToPeriod(lo - 1, c.finetune) - c.period < c.period - NoteToPeriod(lo, c.finetune))
+    lo--;
+  const int note = lo + semis;
+  // FT2 clamps the arpeggio note to its highest note, at finetune 0.
+  if (!song->modFormat && note > 95) c.outPeriod = NoteToPeriod(95, 0);
+  else c.outPeriod = NoteToPeriod(std::min(note, 131), c.finetune);
 }
 
 void Player::MultiRetrig(Channel& c) {
@@ -149,7 +159,7 @@ void Player::EffectTick0(Channel& c) {
   switch (e) {
     case 0x1: if (p) c.portaUp = p; break;
     case 0x2: if (p) c.portaDown = p; break;
-    case 0x3: if (p) c.portaSpeed = p * 4; break;
+    case 0x3: if (p && (c.cell.volume >> 4) != 0xF) c.portaSpeed = p * 4; break;  // FT2: Mx's speed wins
     case 0x4: if (x) c.vibSpeed = uint8_t(x * 4); if (y) c.vibDepth = uint8_t(y); break;
     case 0x5: case 0x6: case 0xA: if (p) c.volSlide = p; break;
     case 0x7: if (x) c.tremSpeed = uint8_t(x * 4); if (y) c.tremDepth = uint8_t(y); break;

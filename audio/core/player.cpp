@@ -222,7 +222,11 @@ void Player::ProcessCell(Channel& c, bool delayed) {
     c.ins = cell.instrument <= song->instrumentCount ? &song->instruments[cell.instrument - 1u] : nullptr;
   }
   bool triggered = false;
-  if (cell.note == kNoteOff) {
+  if (cell.note == kNoteOff && delayed && !song->modFormat && c.ins && c.ins->volEnv.on) {
+    // FT2: a delayed key-off only restarts the envelopes.
+    c.volEnv = EnvState();
+    c.panEnv = EnvState();
+  } else if (cell.note == kNoteOff) {
     KeyOff(c);
   } else if (cell.note) {
     if (tonePorta) {
