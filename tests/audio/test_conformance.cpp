@@ -213,15 +213,16 @@ double EnvelopeDifference(const std::vector<double>& a, const std::vector<double
   return d;
 }
 
-// Share of 23 ms windows, loud on both sides, whose pitch (zero crossings)
-// agrees within kTrackCents: pitch over time, where effects move it.
+// Share of 35 ms windows (every 46 ms), loud and voiced on both sides, whose
+// pitch agrees within kTrackCents: pitch over time, where effects move it.
 double TrackAgreement(const std::vector<float>& a, const std::vector<float>& b) {
   int windows = 0, agree = 0;
-  for (size_t w = 0; w + 1024 <= std::min(a.size(), b.size()); w += 512) {
+  for (size_t w = 0; w + 1536 <= std::min(a.size(), b.size()); w += 2048) {
     double ea = 0, eb = 0;
-    for (size_t k = w; k < w + 1024; k++) { ea += a[k] * a[k]; eb += b[k] * b[k]; }
-    if (ea / 1024 < 0.01 || eb / 1024 < 0.01) continue;
-    double pa = analysis::Pitch(a, w, w + 1024, 44100), pb = analysis::Pitch(b, w, w + 1024, 44100);
+    for (size_t k = w; k < w + 1536; k++) { ea += a[k] * a[k]; eb += b[k] * b[k]; }
+    if (ea / 1536 < 0.01 || eb / 1536 < 0.01) continue;
+    double pa = analysis::PitchAcf(a, w, w + 1536, 44100), pb = analysis::PitchAcf(b, w, w + 1536, 44100);
+    if (pa <= 0 && pb <= 0) continue;
     windows++;
     if (std::fabs(analysis::Cents(pa, pb)) <= kTrackCents) agree++;
   }
@@ -271,9 +272,12 @@ Row Compare(const std::string& path, const std::string& dir) {
         continue;
       }
       std::vector<double> eo = analysis::Envelope(so, 441), er = analysis::Envelope(sr, 441);
-      r.corr = std::min(r.corr, analysis::Correlation(eo, er));
-      r.envDiff = std::max(r.envDiff, EnvelopeDifference(eo, er));
-      r.track = std::min(r.track, TrackAgreement(so, sr));
+      const double c = analysis::Correlation(eo, er), d = EnvelopeDifference(eo, er);
+      r.corr = std::min(r.corr, c);
+      r.envDiff = std::max(r.envDiff, d);
+      // The pitch track (slow) only where a steady loudness leaves the
+      // correlation nothing to go by.
+      if (c < kMinCorrelation && d <= kMaxEnvelopeDiff) r.track = std::min(r.track, TrackAgreement(so, sr));
     }
   }
   Normalise(ours);
