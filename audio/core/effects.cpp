@@ -100,8 +100,8 @@ void Player::Arpeggio(Channel& c) {
   if (!song->modFormat && lo > 0 && NoteToPeriod(lo - 1, c.finetune) - c.period < c.period - NoteToPeriod(lo, c.finetune))
     lo--;
   const int note = lo + semis;
-  // FT2 clamps the arpeggio note to its highest note, at finetune 0.
-  if (!song->modFormat && note > 95) c.outPeriod = NoteToPeriod(95, 0);
+  // FT2 clamps the arpeggio note past its note range (C-8, 0-based 96), at finetune 0.
+  if (!song->modFormat && note > 96) c.outPeriod = NoteToPeriod(96, 0);
   else c.outPeriod = NoteToPeriod(std::min(note, 131), c.finetune);
 }
 
