@@ -255,12 +255,14 @@ Row Compare(const std::string& path, const std::string& dir) {
   // Test cases that cancel to silence when played right: silence matches
   // silence (a correlation is undefined there).
   const bool quietOurs = Peak(ours) < kSilence, quietRef = Peak(ref) < kSilence;
+  std::vector<double> cents;
   if (quietOurs || quietRef) {
     r.corr = quietOurs && quietRef ? 1.0 : 0.0;
+    r.envDiff = quietOurs && quietRef ? 0.0 : 1.0;
   } else {
-    // Loudness of each output side: most test cases play the case on one
+    // Each output side on its own: most test cases play the case on one
     // side and the expected result on the other, and their sum would
-    // compare beating between them rather than either.
+    // measure beating and cancelling between them rather than either.
     r.corr = 1.0;
     for (int sign : {-1, 1}) {
       std::vector<float> so(n), sr(n);
@@ -278,19 +280,16 @@ Row Compare(const std::string& path, const std::string& dir) {
       // The pitch track (slow) only where a steady loudness leaves the
       // correlation nothing to go by.
       if (c < kMinCorrelation && d <= kMaxEnvelopeDiff) r.track = std::min(r.track, TrackAgreement(so, sr));
+      auto oo = analysis::Onsets(so, 0.02f, 600), orf = analysis::Onsets(sr, 0.02f, 600);
+      r.onsetsOurs += oo.size();
+      r.onsetsRef += orf.size();
+      for (size_t i = 0; i < std::min(oo.size(), orf.size()); i++) {
+        r.worstOnset = std::max(r.worstOnset, std::fabs(double(oo[i]) - double(orf[i])) * 1000.0 / rate);
+        size_t a = oo[i] + 441, b = orf[i] + 441;
+        double po = analysis::PitchAcf(so, a, a + 1323, rate), pr = analysis::PitchAcf(sr, b, b + 1323, rate);
+        if (po > 0 && pr > 0) cents.push_back(std::fabs(analysis::Cents(po, pr)));
+      }
     }
-  }
-  Normalise(ours);
-  Normalise(ref);
-  auto oo = analysis::Onsets(ours, 0.02f, 600), orf = analysis::Onsets(ref, 0.02f, 600);
-  r.onsetsOurs = oo.size();
-  r.onsetsRef = orf.size();
-  std::vector<double> cents;
-  for (size_t i = 0; i < std::min(oo.size(), orf.size()); i++) {
-    r.worstOnset = std::max(r.worstOnset, std::fabs(double(oo[i]) - double(orf[i])) * 1000.0 / rate);
-    size_t a = oo[i] + 441, b = orf[i] + 441;
-    double po = analysis::Pitch(ours, a, a + 1323, rate), pr = analysis::Pitch(ref, b, b + 1323, rate);
-    if (po > 0 && pr > 0) cents.push_back(std::fabs(analysis::Cents(po, pr)));
   }
   // Drum hits and chords have no one pitch: the note pitch is the one that
   // kMinPitchShare of the measured onsets agree within.
