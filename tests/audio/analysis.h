@@ -74,12 +74,18 @@ inline double Correlation(const std::vector<double>& a, const std::vector<double
 }
 
 // Sample indices where sound starts after at least gap samples of quiet.
-inline std::vector<size_t> Onsets(const std::vector<float>& x, float threshold, size_t gap) {
+// With confirm set, a start counts only if the sound reaches confirm within
+// gap samples: a decaying tail that wavers around the threshold is no note.
+inline std::vector<size_t> Onsets(const std::vector<float>& x, float threshold, size_t gap, float confirm = 0) {
   std::vector<size_t> on;
   size_t quiet = gap;
   for (size_t i = 0; i < x.size(); i++) {
     if (std::fabs(x[i]) > threshold) {
-      if (quiet >= gap) on.push_back(i);
+      if (quiet >= gap) {
+        bool loud = confirm <= 0;
+        for (size_t k = i; k < std::min(x.size(), i + gap) && !loud; k++) loud = std::fabs(x[k]) >= confirm;
+        if (loud) on.push_back(i);
+      }
       quiet = 0;
     } else {
       quiet++;

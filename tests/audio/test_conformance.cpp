@@ -36,6 +36,7 @@ constexpr double kMinCorrelation = 0.95;
 constexpr double kMaxOnsetMs = 2.0;
 constexpr double kMaxNoteCents = 10.0;
 constexpr double kMinPitchShare = 0.9;
+constexpr float kOnsetConfirm = 0.1f;  // an onset rises to a tenth of the peak within 14 ms
 constexpr double kMaxEnvelopeDiff = 0.1;
 constexpr double kTrackCents = 10.0;
 constexpr double kMinTrackAgreement = 0.9;
@@ -280,7 +281,7 @@ Row Compare(const std::string& path, const std::string& dir) {
       // The pitch track (slow) only where a steady loudness leaves the
       // correlation nothing to go by.
       if (c < kMinCorrelation && d <= kMaxEnvelopeDiff) r.track = std::min(r.track, TrackAgreement(so, sr));
-      auto oo = analysis::Onsets(so, 0.02f, 600), orf = analysis::Onsets(sr, 0.02f, 600);
+      auto oo = analysis::Onsets(so, 0.02f, 600, kOnsetConfirm), orf = analysis::Onsets(sr, 0.02f, 600, kOnsetConfirm);
       r.onsetsOurs += oo.size();
       r.onsetsRef += orf.size();
       for (size_t i = 0; i < std::min(oo.size(), orf.size()); i++) {
