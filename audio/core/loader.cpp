@@ -159,7 +159,9 @@ LoadError ReadXmInstrumentHead(Reader& r, Instrument& ins, XmSampleData* data) {
   if (nsamples == 0) return kLoadOk;
   if (part < sizeof head) return kLoadBadFormat;
   ins.samples = nsamples;
-  for (int n = 0; n < 96; n++) ins.sampleMap[n] = ib.sampleMap[n] < nsamples ? ib.sampleMap[n] : 0;
+  // A note mapped to a sample the instrument lacks plays that empty sample:
+  // silence, as in FT2.
+  for (int n = 0; n < 96; n++) ins.sampleMap[n] = ib.sampleMap[n] < kMaxInstrumentSamples ? ib.sampleMap[n] : 0;
   ReadEnvelope(ins.volEnv, ib.volEnv, ib.volPoints, ib.volSustain, ib.volLoopStart, ib.volLoopEnd, ib.volType);
   ReadEnvelope(ins.panEnv, ib.panEnv, ib.panPoints, ib.panSustain, ib.panLoopStart, ib.panLoopEnd, ib.panType);
   ins.vibType = ib.vibType & 3;

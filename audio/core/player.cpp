@@ -396,6 +396,7 @@ void Player::UpdateVoice(Channel& c) {
     }
   }
   if (!c.voice.active) return;
+  if (!c.smp) { c.voice.FadeOut(); return; }  // cut by an empty sample or instrument
   c.voice.SetFrequency(PeriodToFrequency(c.outPeriod), rate);
   float v = 0;
   if (!c.muted) {
