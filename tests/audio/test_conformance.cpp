@@ -49,12 +49,8 @@ constexpr size_t kMaxFrames = size_t(20) * 60 * 44100;
 // the tracker the case tests; each reason is taken from the case.
 struct Exception { const char* name; const char* reason; };
 const Exception kExceptions[] = {
-  {"xm_EnvLoops.xm", "the reference is known to fail it: envelope position is advanced before the point is evaluated in FT2"},
-  {"xm_PatLoop-Nested.xm", "the reference is known to fail it: FT2 plays nested loops differently on every run"},
-  {"xm_PatLoop-Overflow.xm", "the reference is known to fail it: it ignores the E60 restart row past the next pattern's end that FT2 jumps to"},
   {"xm_SampleChange.xm", "the reference is known to fail it: FT2 switches the sample but keeps the previous instrument's settings"},
   {"xm_TremorRecover.xm", "the reference is known to fail it: volume commands should override a tremor mute"},
-  {"xm_VibratoCombinations.xm", "the reference is known to fail it: volume-column vibrato should not reset the note frequency"},
   {"xm_lowest.xm", "the reference is known to fail it: FT2 plays notes below its lowest note very slowly"},
 };
 
@@ -62,28 +58,22 @@ const Exception kExceptions[] = {
 // to the end, and are reported, but do not fail the test. Remove a module
 // from here when it comes to match; the test says when one does.
 const char* const kPending[] = {
-  "ft2_delay_defaults.xm", "ft2_delay_envelope_on.xm", "ft2_delay_envelope_sustain.xm", "ft2_delay_note_memory.xm",
-  "ft2_double_toneporta.xm", "ft2_envelope_invalid_ins.xm", "ft2_envelope_reset.xm", "ft2_instrument_fade_update.xm",
-  "ft2_instrument_memory_default.xm", "ft2_invalid_ins_defaults.xm", "ft2_invalid_porta_target.xm",
-  "ft2_k00_is_note_off.xm", "ft2_kxx.xm", "ft2_no_note_ins_envelope.xm", "ft2_note_invalid_subins.xm",
-  "ft2_note_off_after_invalid_ins.xm", "ft2_note_off_fade.xm", "ft2_note_off_sustain.xm", "ft2_note_range.xm",
-  "ft2_note_range_instrument_fade.xm", "ft2_offset_memory.xm", "ft2_tremor_delay.xm", "ft2_tremor_reset.xm",
-  "ft2_volume_fadeout.xm", "lxx_after_loop.xm", "pattern_loop_dt.mod", "pattern_loop_mpt.xm", "read_event_ft2.xm",
+  "crystals.mod", "dontyou.xm", "ft2_delay_defaults.xm", "ft2_delay_envelope_off.xm", "ft2_delay_envelope_on.xm",
+  "ft2_delay_envelope_sustain.xm", "ft2_delay_note_memory.xm", "ft2_delay_volume_column.xm",
+  "ft2_envelope_invalid_ins.xm", "ft2_envelope_reset.xm", "ft2_invalid_ins_defaults.xm", "ft2_k00_is_note_off.xm",
+  "ft2_kxx.xm", "ft2_no_note_ins_envelope.xm", "ft2_note_no_fadeout_reset.xm", "ft2_note_off_after_invalid_ins.xm",
+  "ft2_note_off_sustain.xm", "ft2_note_range.xm", "ft2_note_range_instrument_fade.xm", "ft2_offset_memory.xm",
+  "ft2_tremor_delay.xm", "ft2_tremor_reset.xm", "lepeltheme.mod", "listen.mod", "lxx_after_loop.xm",
   "mod_AmigaLimitsFinetune.mod", "mod_ArpWraparound.mod", "mod_InstrDelay.mod", "mod_InstrSwapRetrigger.mod",
-  "mod_NoteDelay-NextRow.mod", "mod_PTRetrigger.mod", "mod_PTStoppedSwap.mod", "mod_PTSwapNoLoop.mod",
-  "mod_PatternDelaysRetrig.mod", "mod_PortaSmpChange.mod", "mod_PortaSwapPT.mod", "mod_VibratoReset.mod",
-  "mod_finetune.mod", "mod_ptoffset.mod", "xm_ArpSlide.xm", "xm_ArpSlide_old.xm", "xm_Arpeggio.xm",
-  "xm_ArpeggioClamp_old.xm", "xm_BidiPrecision.xm", "xm_E90.xm", "xm_FineVol-LinkMem.xm", "xm_FreqWraparound.xm",
-  "xm_Glissando.xm", "xm_KeyOff2.xm", "xm_NoteLimit.xm", "xm_NoteLimit2.xm", "xm_NoteOff.xm", "xm_NoteOffFade.xm",
-  "xm_NoteOffFadeNoEnv.xm", "xm_NoteOffVolume.xm", "xm_Off-Porta.xm", "xm_OffDelay.xm", "xm_PanMemory.xm",
-  "xm_PanMemory2.xm", "xm_PanOff.xm", "xm_PanSlideMem.xm", "xm_PanSustainRelease.xm", "xm_PatLoop-Infinite.xm",
-  "xm_PatLoop-Jumps.xm", "xm_PatternDelay-NoteDelay.xm", "xm_PatternDelays.xm", "xm_Pickup.xm", "xm_Porta-Pickup.xm",
-  "xm_PortaDelay.xm", "xm_PortaResetDirection.xm", "xm_RetrigTick0.xm", "xm_SamplePortaInInstrument.xm",
-  "xm_SetEnvPos.xm", "xm_TonePortamentoMemory.xm", "xm_TremoloVibrato.xm", "xm_TremoloWaveforms.xm", "xm_Tremor.xm",
-  "xm_TremorInstr.xm", "xm_VibratoDouble.xm", "xm_VibratoWaveforms.xm", "xm_VolColDelay.xm", "xm_delay1.xm",
-  "xm_delay3.xm", "xm_delaycut.xm", "xm_envretrig.xm", "xm_finetune.xm", "xm_key_off.xm", "xm_keyoff+instr.xm",
-  "xm_porta-delay.xm", "xm_porta-offset.xm", "xm_retrig.xm", "crystals.mod", "dontyou.xm", "lepeltheme.mod",
-  "listen.mod", "nebulos.mod", "pennylane.mod", "sundance.mod",
+  "mod_NoteDelay-NextRow.mod", "mod_PTStoppedSwap.mod", "mod_PTSwapNoLoop.mod", "mod_PatternDelaysRetrig.mod",
+  "mod_PortaSmpChange.mod", "mod_PortaSwapPT.mod", "mod_VibratoReset.mod", "mod_ptoffset.mod", "nebulos.mod",
+  "pattern_loop_dt.mod", "pattern_loop_mpt.xm", "pennylane.mod", "sundance.mod", "xm_ArpSlide.xm",
+  "xm_FreqWraparound.xm", "xm_Glissando.xm", "xm_KeyOff2.xm", "xm_NoteOffFadeNoEnv.xm", "xm_NoteOffInstrChange.xm",
+  "xm_OffDelay.xm", "xm_PanMemory.xm", "xm_PanOff.xm", "xm_PanSlideZero.xm", "xm_PanSustainRelease.xm",
+  "xm_PatLoop-Jumps.xm", "xm_PatternDelays.xm", "xm_Pickup.xm", "xm_PortaDelay.xm", "xm_PortaResetDirection.xm",
+  "xm_RetrigFade.xm", "xm_RetrigTick0.xm", "xm_SamplePortaInInstrument.xm", "xm_TremoloVibrato.xm",
+  "xm_TremoloWaveforms.xm", "xm_Tremor.xm", "xm_TremorInstr.xm", "xm_VibratoWaveforms.xm", "xm_VolColDelay.xm",
+  "xm_delay1.xm", "xm_delay3.xm", "xm_envretrig.xm", "xm_key_off.xm", "xm_keyoff+instr.xm", "xm_retrig.xm",
 };
 
 bool Pending(const std::string& name) {
