@@ -1,6 +1,7 @@
 // XM and 4-channel MOD loaders. Every field is range-checked before use and
 // every read goes through the bounded Reader.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include "format.h"
 #include "song.h"
@@ -253,6 +254,13 @@ LoadError LoadXm(const uint8_t* data, size_t size, Song& song) {
   if (song.restart >= song.songLength) song.restart = 0;
   song.keepLoopBreakRow = true;
   song.squareRootPan = !std::memcmp(fh.tracker, "FastTracker v2.00", 17) || !std::memcmp(fh.tracker, "OpenMPT ", 8);
+  // FT2 ignores the low three finetune bits; files saved by older OpenMPT
+  // versions are played with all of them (the reference does so).
+  int v[4] = {0, 0, 0, 0};
+  char name[21] = {};
+  std::memcpy(name, fh.tracker, 20);
+  if (std::sscanf(name, "OpenMPT %d.%d.%d.%d", &v[0], &v[1], &v[2], &v[3]) == 4)
+    song.fullFinetune = ((v[0] * 100 + v[1]) * 100 + v[2]) * 100 + v[3] < 1220719;
 
   LoadError e = kLoadOk;
   if (!oldLayout && (e = ReadXmPatterns(r, song, false)) != kLoadOk) return e;

@@ -18,7 +18,7 @@ double Player::PeriodToFrequency(int period) const {
 
 int Player::NoteToPeriod(int realNote, int finetune) const {
   // FT2's tables have 16 finetune steps per semitone.
-  const int ft = finetune;
+  const int ft = song->fullFinetune ? finetune : (finetune >> 3) * 8;
   if (song->linearFreq) return 7680 - realNote * 64 - ft / 2;
   // Amiga periods come from ProTracker's octave (C-1 = 856) times four,
   // doubled or halved per octave, so they round as the hardware table does;

@@ -381,7 +381,7 @@ TEST(Envelopes, SustainLoopFadeoutAndPosition) {
   in.vol.loop = true;
   in.vol.loopStart = 2;
   in.vol.loopEnd = 3;
-  in.fadeout = 4096;
+  in.fadeout = 0xFFF;  // the largest FT2 has
   x.ins.push_back(in);
   x.AddPattern(16);
   x.At(0, 0, 0) = {49, 1, 0, 0, 0};
@@ -406,7 +406,7 @@ TEST(Envelopes, SustainLoopFadeoutAndPosition) {
   EXPECT_EQ(after[8], 32);
   EXPECT_EQ(after[11], 44);
   EXPECT_EQ(after[12], 32);
-  EXPECT_EQ(f.C().fadeout, std::max(0, 32768 - 14 * 4096));
+  EXPECT_EQ(f.C().fadeout, std::max(0, 32768 - 14 * 0xFFF));
   f.Ticks(30 - 18 - 14 + 18);
   EXPECT_EQ(f.C().fadeout, 0);
   // L06: a fresh note with its envelope moved to tick 6.
