@@ -209,7 +209,7 @@ void Player::EffectTick0(Channel& c) {
       break;
     case kFxGlobalVol: globalVolume = Clamp64(p); break;
     case kFxGlobalSlide: if (p) c.globalSlide = p; break;
-    case kFxKeyOff: if (p == 0) KeyOff(c); break;
+    case kFxKeyOff: if (p == 0 && song->modFormat) KeyOff(c); break;  // XM: done as a key-off note
     case kFxEnvPos:
       c.volEnv.tick = p;
       // FT2 moves the panning envelope only when the volume envelope has its sustain flag.

@@ -207,7 +207,12 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   if (!song->modFormat) {
     // K00 drops the row's note and instrument; a note delay with no note
     // replays the last note (FT2 keeps it as if it stood next to the delay).
-    if (c.cell.effect == 20 && c.cell.param == 0) c.cell.note = c.cell.instrument = 0;
+    // K00 acts as a key-off note, before the volume column (whose volume
+    // then fades out instead of being cut).
+    if (c.cell.effect == 20 && c.cell.param == 0) {
+      c.cell.instrument = 0;
+      c.cell.note = kNoteOff;
+    }
     if (delayed && c.cell.note == 0 && c.note) c.cell.note = uint8_t(c.note);
   }
   const Cell& cell = c.cell;

@@ -79,7 +79,7 @@ const char* const kPending[] = {
   "xm_Pickup.xm", "xm_PortaDelay.xm", "xm_PortaResetDirection.xm", "xm_RetrigTick0.xm",
   "xm_SamplePortaInInstrument.xm", "xm_TremoloVibrato.xm", "xm_TremoloWaveforms.xm", "xm_Tremor.xm",
   "xm_TremorInstr.xm", "xm_VibratoWaveforms.xm", "xm_VolColDelay.xm", "xm_delay1.xm", "xm_delay3.xm",
-  "xm_envretrig.xm", "xm_key_off.xm", "xm_keyoff+instr.xm", "xm_retrig.xm",
+  "xm_envretrig.xm", "xm_keyoff+instr.xm", "xm_retrig.xm",
 };
 
 bool Pending(const std::string& name) {
