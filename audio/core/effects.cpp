@@ -43,8 +43,17 @@ void Player::VolumeSlide(Channel& c, uint8_t param) {
 
 void Player::TonePorta(Channel& c) {
   if (!c.smp || c.targetPeriod == 0 || c.period == 0) return;
-  if (c.period < c.targetPeriod) c.period = std::min(c.period + c.portaSpeed, c.targetPeriod);
-  else if (c.period > c.targetPeriod) c.period = std::max(c.period - c.portaSpeed, c.targetPeriod);
+  if (c.portaDir > 0) {
+    c.period = std::min(c.period + c.portaSpeed, c.targetPeriod);
+  } else if (c.portaDir < 0) {
+    c.period -= c.portaSpeed;
+    if (c.period <= c.targetPeriod) {
+      c.period = c.targetPeriod;
+      if (!song->modFormat) c.portaDir = 1;
+    }
+  }
+  // ProTracker is done with a target once it is reached.
+  if (song->modFormat && c.period == c.targetPeriod) c.targetPeriod = 0;
   c.outPeriod = c.period;
   if (c.glissando) {
     // Heard in semitone steps while the period itself moves smoothly.

@@ -239,6 +239,7 @@ void Player::ProcessCell(Channel& c, bool delayed) {
       if (c.smp) {
         int rn = std::clamp(cell.note - 1 + c.smp->relativeNote, 0, 118);
         c.targetPeriod = NoteToPeriod(rn, c.finetune);
+        c.portaDir = c.targetPeriod > c.period ? 1 : -1;
         c.note = cell.note;
       }
     } else {

@@ -24,6 +24,10 @@ struct Channel {
   int realNote = 0;             // note + relative note, 0-based
   int finetune = 0;
   int period = 0, outPeriod = 0, targetPeriod = 0;
+  // Tone portamento direction, set with each target: +1 towards larger
+  // periods, -1 towards smaller. FT2 turns it to +1 when the target is
+  // reached from above; a later slide past the target then snaps back.
+  int portaDir = 0;
   int volume = 0, outVolume = 0;
   int panning = 128, outPan = 128;
   bool keyOn = false;
