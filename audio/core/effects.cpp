@@ -131,9 +131,15 @@ void Player::MultiRetrig(Channel& c) {
   Retrigger(c);
 }
 
-void Player::VolumeColumnTick0(Channel& c) {
+void Player::VolumeColumnTick0(Channel& c, bool delayed) {
   const uint8_t v = c.cell.volume;
   const int x = v & 15;
+  // On a note delay's tick FT2 keeps the old portamento speed, and with an
+  // instrument number it skips the fine volume slides.
+  if (delayed && !song->modFormat) {
+    if ((v >> 4) == 0xF) return;
+    if (c.cell.instrument && ((v >> 4) == 8 || (v >> 4) == 9)) return;
+  }
   switch (v >> 4) {
     case 1: case 2: case 3: case 4: c.volume = c.outVolume = v - 0x10; break;
     case 5: if (v == 0x50) c.volume = c.outVolume = 64; break;

@@ -218,8 +218,10 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   const Cell& cell = c.cell;
   // In a MOD a portamento note on a silent channel simply plays (the
   // reference player does so); in an XM it starts nothing.
+  // FT2 does not apply a volume-column portamento on a note delay's tick:
+  // the note plays as it is.
   const bool tonePorta = (cell.effect == 3 || cell.effect == 5 || (cell.volume >> 4) == 0xF) &&
-                         !(song->modFormat && !(c.smp && c.voice.active));
+                         !(song->modFormat && !(c.smp && c.voice.active)) && !(delayed && !song->modFormat);
   // Under tone portamento the sounding sample and instrument stay; a new
   // instrument number only resets volume and envelopes (of the old one).
   if (cell.instrument && !(tonePorta && c.smp)) {
@@ -261,9 +263,8 @@ void Player::ProcessCell(Channel& c, bool delayed) {
     Vibrato(c);
     c.vibPos = pos;
   }
-  VolumeColumnTick0(c);
+  VolumeColumnTick0(c, delayed);
   EffectTick0(c);
-  (void)delayed;
 }
 
 void Player::TriggerNote(Channel& c, int note, bool) {

@@ -120,7 +120,7 @@ private:
   void TriggerNote(Channel& c, int note, bool tonePorta);
   void ResetInstrument(Channel& c, bool envelopes);
   void KeyOff(Channel& c);
-  void VolumeColumnTick0(Channel& c);
+  void VolumeColumnTick0(Channel& c, bool delayed);
   void VolumeColumnTick(Channel& c);
   void EffectTick0(Channel& c);
   void EffectTick(Channel& c);
