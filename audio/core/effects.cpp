@@ -170,7 +170,9 @@ void Player::VolumeColumnTick(Channel& c) {
 void Player::EffectTick0(Channel& c) {
   const uint8_t e = c.cell.effect, p = c.cell.param;
   const int x = p >> 4, y = p & 15;
-  if (e != kFxTremor) c.muted = false;
+  // ProTracker's tremor lasts only while the effect does; FT2's mute stays
+  // until an instrument number resets it (the reference agrees).
+  if (e != kFxTremor && song->modFormat) c.muted = false;
   switch (e) {
     case 0x1: if (p) c.portaUp = p; break;
     case 0x2: if (p) c.portaDown = p; break;
@@ -291,8 +293,7 @@ void Player::EffectTick(Channel& c) {
     }
     default: break;
   }
-  // The tremor state lasts only while the effect does.
-  if (e != kFxTremor) c.muted = false;
+  if (e != kFxTremor && song->modFormat) c.muted = false;
 }
 
 }  // namespace zqa
