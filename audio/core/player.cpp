@@ -252,6 +252,8 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   // Any instrument number recalls the sample's volume and panning, even next
   // to a key-off; only with a playable note does it restart envelopes.
   if (cell.instrument) ResetInstrument(c, cell.note != kNoteOff);
+  // FT2 restarts the envelopes of a delayed note even without an instrument.
+  else if (delayed && triggered && !song->modFormat) RestartEnvelopes(c);
   // Volume and effect columns see the channel after its note.
   c.outVolume = c.volume;
   c.outPan = c.panning;
@@ -301,6 +303,13 @@ void Player::ResetInstrument(Channel& c, bool envelopes) {
   c.volume = c.smp->volume;
   if (!song->modFormat) c.panning = c.smp->panning;
   if (!envelopes) return;
+  RestartEnvelopes(c);
+  c.tremorPos = 0;
+  c.muted = false;
+  c.retrigCount = 0;
+}
+
+void Player::RestartEnvelopes(Channel& c) {
   c.keyOn = true;
   c.fadeout = 32768;
   c.fadeoutSpeed = c.ins ? c.ins->fadeout : 0;
@@ -314,9 +323,6 @@ void Player::ResetInstrument(Channel& c, bool envelopes) {
     c.autoVibAmp = c.ins ? c.ins->vibDepth << 8 : 0;
     c.autoVibSweep = 0;
   }
-  c.tremorPos = 0;
-  c.muted = false;
-  c.retrigCount = 0;
 }
 
 void Player::KeyOff(Channel& c) {
