@@ -205,10 +205,10 @@ void Player::AdvancePosition() {
 
 void Player::ProcessCell(Channel& c, bool delayed) {
   if (!song->modFormat) {
-    // K00 drops the row's note and instrument; a note delay with no note
-    // replays the last note (FT2 keeps it as if it stood next to the delay).
-    // K00 acts as a key-off note, before the volume column (whose volume
-    // then fades out instead of being cut).
+    // K00 drops the row's note and instrument and acts as a key-off note,
+    // before the volume column (whose volume then fades out instead of
+    // being cut). A note delay with no note replays the last note (FT2
+    // keeps it as if it stood next to the delay).
     if (c.cell.effect == 20 && c.cell.param == 0) {
       c.cell.instrument = 0;
       c.cell.note = kNoteOff;
@@ -224,9 +224,11 @@ void Player::ProcessCell(Channel& c, bool delayed) {
                          !(song->modFormat && !(c.smp && c.voice.active)) && !(delayed && !song->modFormat);
   // Under tone portamento the sounding sample and instrument stay; a new
   // instrument number only resets volume and envelopes (of the old one).
+  // In an XM a new instrument is taken up by a note; a number alone
+  // restarts the playing one.
   if (cell.instrument && !(tonePorta && c.smp)) {
     c.instrument = cell.instrument;
-    c.ins = cell.instrument <= song->instrumentCount ? &song->instruments[cell.instrument - 1u] : nullptr;
+    if (song->modFormat || (cell.note && cell.note != kNoteOff)) c.ins = InstrumentAt(c.instrument);
   }
   bool triggered = false;
   if (cell.note == kNoteOff && delayed && !song->modFormat && c.ins && c.ins->volEnv.on) {
@@ -269,7 +271,12 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   EffectTick0(c);
 }
 
+const Instrument* Player::InstrumentAt(int number) const {
+  return number >= 1 && number <= song->instrumentCount ? &song->instruments[size_t(number - 1)] : nullptr;
+}
+
 void Player::TriggerNote(Channel& c, int note, bool) {
+  if (!song->modFormat) c.ins = InstrumentAt(c.instrument);
   const Instrument* ins = c.ins;
   if (!ins || ins->samples == 0) { c.smp = nullptr; c.voice.FadeOut(); return; }
   const Sample* s = &ins->sample[ins->sampleMap[note - 1]];
@@ -312,7 +319,12 @@ void Player::ResetInstrument(Channel& c, bool envelopes) {
 void Player::RestartEnvelopes(Channel& c) {
   c.keyOn = true;
   c.fadeout = 32768;
-  c.fadeoutSpeed = c.ins ? c.ins->fadeout : 0;
+  // FT2 takes the fade-out from the instrument number even before a note
+  // takes the instrument up.
+  // An empty instrument leaves the playing one's.
+  const Instrument* numbered = song->modFormat ? c.ins : InstrumentAt(c.instrument);
+  if (!numbered || numbered->samples == 0) numbered = c.ins;
+  c.fadeoutSpeed = numbered ? numbered->fadeout : 0;
   c.volEnv = EnvState();
   c.panEnv = EnvState();
   c.autoVibPos = 0;

@@ -119,6 +119,7 @@ private:
   void ProcessCell(Channel& c, bool delayed);
   void TriggerNote(Channel& c, int note, bool tonePorta);
   void ResetInstrument(Channel& c, bool envelopes);
+  const Instrument* InstrumentAt(int number) const;  // 1-based; nullptr past the song's
   void RestartEnvelopes(Channel& c);
   void KeyOff(Channel& c);
   void VolumeColumnTick0(Channel& c, bool delayed);
