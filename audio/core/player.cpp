@@ -306,9 +306,16 @@ void Player::TriggerNote(Channel& c, int note, bool) {
 }
 
 void Player::ResetInstrument(Channel& c, bool envelopes) {
-  if (!c.smp) return;
-  c.volume = c.smp->volume;
-  if (!song->modFormat) c.panning = c.smp->panning;
+  const Sample* smp = c.smp;
+  if (!smp && !song->modFormat) {
+    // Nothing played yet: FT2 takes the numbered instrument's sample for
+    // the last note, so a later note without a number keeps these settings.
+    const Instrument* ins = InstrumentAt(c.instrument);
+    if (ins && ins->samples) smp = &ins->sample[ins->sampleMap[std::max(c.note, 1) - 1]];
+  }
+  if (!smp) return;
+  c.volume = smp->volume;
+  if (!song->modFormat) c.panning = smp->panning;
   if (!envelopes) return;
   RestartEnvelopes(c);
   c.tremorPos = 0;
