@@ -250,6 +250,12 @@ void Player::EffectTick0(Channel& c) {
 void Player::EffectTick(Channel& c) {
   const uint8_t e = c.cell.effect, p = c.cell.param;
   const int x = p >> 4, y = p & 15;
+  // ProTracker runs the first-tick fine slides again on each repeat of a
+  // delayed row (FT2 does not).
+  if (song->modFormat && tick == 0 && e == 0xE && (x == 1 || x == 2 || x == 0xA || x == 0xB)) {
+    EffectTick0(c);
+    return;
+  }
   switch (e) {
     case 0x0: if (p) Arpeggio(c); break;
     case 0x1: c.period -= c.portaUp * 4; ClampPeriod(c); break;

@@ -116,9 +116,8 @@ void Player::RunTick() {
   } else {
     for (int i = 0; i < nch; i++) {
       Channel& c = ch[i];
-      // FT2 replays a note delay on every repeat of a delayed row.
-      const bool delayNow = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) == tick &&
-                            (!inDelayRepeat || !song->modFormat);
+      // A note delay plays again on every repeat of a delayed row.
+      const bool delayNow = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) == tick;
       if (delayNow) {
         ProcessCell(c, true);
       } else {
