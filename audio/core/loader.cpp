@@ -405,11 +405,37 @@ LoadError LoadModBody(Reader& r, const ModSampleRecord* recs, int sampleCount, c
     uint32_t ls = uint32_t(be16(rec.loopStart)) * (sampleCount == 15 ? 1 : 2);
     uint32_t ll = uint32_t(be16(rec.loopLength)) * 2;
     SetLoop(s, ls, ll > 2 ? ll : 0, kLoopForward);
+    if (sampleCount == 15 && s.loop && s.loopStart > 0) {
+      // Soundtracker plays a looped sample from its loop start: what lies
+      // before it is never heard.
+      s.data.erase(s.data.begin(), s.data.begin() + long(s.loopStart));
+      s.length -= s.loopStart;
+      s.loopStart = 0;
+    }
     FinishSample(s);
     ins.samples = s.length ? 1 : 0;
   }
   PadPatterns(song);
   return kLoadOk;
+}
+
+// Ultimate Soundtracker knew two effects: 1xy arpeggio and 2xy pitch bend
+// (x up, y down). A 15-sample module using only those is taken as one and
+// its effects turned into the later numbering.
+void ConvertUltimateSoundtracker(Song& song) {
+  bool used = false;
+  for (const Pattern& p : song.patterns)
+    for (const Cell& c : p.cells) {
+      if (c.effect > 2 || (c.effect == 0 && c.param)) return;
+      used |= c.effect != 0;
+    }
+  if (!used) return;
+  for (Pattern& p : song.patterns)
+    for (Cell& c : p.cells) {
+      if (c.effect == 1) c.effect = 0;
+      else if (c.effect == 2 && (c.param >> 4)) { c.effect = 1; c.param = uint8_t(c.param >> 4); }
+      else if (c.effect == 2) { c.effect = 2; c.param = uint8_t(c.param & 15); }
+    }
 }
 
 }  // namespace
@@ -436,7 +462,9 @@ LoadError LoadMod(const uint8_t* data, size_t size, Song& song) {
   std::memcpy(song.name, sh.title, 20);
   ModTag four;
   four.channels = 4;
-  return LoadModBody(r, sh.samples, 15, sh.orders, sh.songLength, four, lenient, song);
+  LoadError e = LoadModBody(r, sh.samples, 15, sh.orders, sh.songLength, four, lenient, song);
+  if (e == kLoadOk) ConvertUltimateSoundtracker(song);
+  return e;
 }
 
 LoadError LoadSong(const uint8_t* data, size_t size, Song& out) {

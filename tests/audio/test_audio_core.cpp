@@ -192,15 +192,21 @@ TEST(Loader, OlderXmLayoutsAndModVariants) {
   m.tag = "33CH";
   EXPECT_NE(zqa::LoadSong(m.Build().data(), m.Build().size(), b.song), zqa::kLoadOk);
 
-  // 15 samples, no tag: the loop start counts bytes.
+  // 15 samples, no tag: the loop start counts bytes, and a looped sample
+  // plays from it.
   modgen::Mod st;
   st.tag = "";
-  st.smp.push_back({std::vector<int8_t>(100, 30), 0, 48, 21, 40});
+  std::vector<int8_t> ramp(100);
+  for (int i = 0; i < 100; i++) ramp[size_t(i)] = int8_t(i);
+  st.smp.push_back({ramp, 0, 48, 21, 40});
   st.AddPattern()[0] = {49, 1, 0, 0, 0};
   ASSERT_TRUE(b.Load(st.Build()));
   EXPECT_EQ(b.song.instrumentCount, 15);
-  EXPECT_EQ(b.song.instruments[0].sample[0].loopStart, 21u);
-  EXPECT_EQ(b.song.instruments[0].sample[0].volume, 48);
+  const zqa::Sample& looped = b.song.instruments[0].sample[0];
+  EXPECT_EQ(looped.loopStart, 0u);
+  EXPECT_EQ(looped.length, 40u);
+  EXPECT_EQ(looped.data[0], 21 * 256);
+  EXPECT_EQ(looped.volume, 48);
   EXPECT_EQ(zqa::LoadSong(st.Build().data(), 0, b.song), zqa::kLoadOk);  // size unknown: the header tells
 }
 
