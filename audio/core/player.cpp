@@ -230,10 +230,15 @@ void Player::ProcessCell(Channel& c, bool delayed) {
     if (song->modFormat || (cell.note && cell.note != kNoteOff)) c.ins = InstrumentAt(c.instrument);
   }
   bool triggered = false;
-  if (cell.note == kNoteOff && delayed && !song->modFormat && c.ins && c.ins->volEnv.on) {
-    // FT2: a delayed key-off only restarts the envelopes.
-    c.volEnv = EnvState();
-    c.panEnv = EnvState();
+  if (cell.note == kNoteOff && delayed && !song->modFormat) {
+    // FT2: a delayed key-off only restarts the envelopes, or without a
+    // volume envelope cuts the volume; the key stays down (no fade-out).
+    if (c.ins && c.ins->volEnv.on) {
+      c.volEnv = EnvState();
+      c.panEnv = EnvState();
+    } else {
+      c.volume = c.outVolume = 0;
+    }
   } else if (cell.note == kNoteOff) {
     KeyOff(c);
   } else if (cell.note) {
