@@ -285,6 +285,36 @@ TEST(Effects, SlidesAndPortamento) {
   EXPECT_EQ(f.player.count.notes, 1u);
 }
 
+// FT2 keeps a tone portamento's direction: once the target is reached from
+// above, a slide past it and another portamento snap back at once. A note
+// on an empty instrument cuts the sounding voice.
+TEST(Effects, PortamentoDirectionAndEmptyInstrumentCut) {
+  auto x = OneChannel();
+  x.ins.push_back(modgen::Ins());  // instrument 2: no samples
+  x.At(0, 0, 0) = {49, 1, 0, 0, 0};
+  x.At(0, 1, 0) = {61, 0, 0, 3, 0xFF};  // reached within the row
+  x.At(0, 2, 0) = {0, 0, 0, 2, 0x20};   // slide down past the target
+  x.At(0, 3, 0) = {0, 0, 0, 3, 0x01};   // speed 1, yet back in one tick
+  x.At(0, 4, 0) = {49, 2, 0, 0, 0};
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  f.player.mix.ramp = false;  // the cut must hold without a ramp to end it
+  const int target = f.player.NoteToPeriod(60, 0);
+  f.Ticks(12);
+  EXPECT_EQ(f.C().period, target);
+  f.Ticks(6);
+  EXPECT_EQ(f.C().period, target + 5 * 0x20 * 4);
+  f.Ticks(2);
+  EXPECT_EQ(f.C().period, target);
+  f.Ticks(4);
+  std::vector<float> buf(2 * 256, 0.0f);
+  f.Ticks(1);
+  f.player.Render(buf.data(), 256);
+  EXPECT_EQ(f.C().smp, nullptr);
+  EXPECT_FALSE(f.C().voice.active);
+}
+
 TEST(Effects, ArpeggioVibratoTremoloTremor) {
   auto x = OneChannel();
   x.At(0, 0, 0) = {49, 1, 0, 0, 0x47};
