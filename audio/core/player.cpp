@@ -331,8 +331,7 @@ void Player::RestartEnvelopes(Channel& c) {
   c.keyOn = true;
   c.fadeout = 32768;
   // FT2 takes the fade-out from the instrument number even before a note
-  // takes the instrument up.
-  // An empty instrument leaves the playing one's.
+  // takes the instrument up; an empty instrument leaves the playing one's.
   const Instrument* numbered = song->modFormat ? c.ins : InstrumentAt(c.instrument);
   if (!numbered || numbered->samples == 0) numbered = c.ins;
   c.fadeoutSpeed = numbered ? numbered->fadeout : 0;
