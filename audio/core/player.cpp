@@ -271,6 +271,12 @@ void Player::ProcessCell(Channel& c, bool delayed) {
     Vibrato(c);
     c.vibPos = pos;
   }
+  // So is an XM tremolo.
+  if (!triggered && cell.effect == 7 && !song->modFormat) {
+    uint8_t pos = c.tremPos;
+    Tremolo(c);
+    c.tremPos = pos;
+  }
   VolumeColumnTick0(c, delayed);
   EffectTick0(c);
 }
