@@ -127,6 +127,9 @@ void Player::MultiRetrig(Channel& c) {
     case 14: v = v * 3 / 2; break; case 15: v *= 2; break;
     default: break;
   }
+  // A volume set in the volume column wins over the retrigger's change.
+  const uint8_t vc = c.cell.volume;
+  if (vc >= 0x10 && vc <= 0x50) v = vc - 0x10;
   c.volume = c.outVolume = Clamp64(v);
   Retrigger(c);
 }
@@ -236,7 +239,9 @@ void Player::EffectTick0(Channel& c) {
     case kFxMultiRetrig:
       if (x) c.retrigVol = uint8_t(x);
       if (y) c.retrigSpeed = uint8_t(y);
-      MultiRetrig(c);  // the row's first tick counts too
+      // The row's first tick counts too, unless FT2 has a volume command
+      // next to it.
+      if (!c.cell.volume) MultiRetrig(c);
       break;
     case kFxTremor: if (p) c.tremor = p; break;
     case kFxExtraFine:
