@@ -54,18 +54,18 @@ void Player::TonePorta(Channel& c) {
   }
   // ProTracker is done with a target once it is reached.
   if (song->modFormat && c.period == c.targetPeriod) c.targetPeriod = 0;
-  c.outPeriod = c.period;
-  if (c.glissando) {
-    // Heard in semitone steps while the period itself moves smoothly.
-    if (song->linearFreq) {
-      int base = 7680 - c.finetune / 2;
-      int semis = int(std::lround((base - c.period) / 64.0));
-      c.outPeriod = base - semis * 64;
-    } else {
-      double semis = std::round(12.0 * std::log2(1712.0 / c.period) - c.finetune / 128.0);
-      c.outPeriod = int(std::lround(1712.0 * std::exp2(-(semis + c.finetune / 128.0) / 12.0)));
-    }
+  c.outPeriod = c.glissando ? GlissandoPeriod(c) : c.period;
+}
+
+// Heard in semitone steps while the period itself moves smoothly.
+int Player::GlissandoPeriod(const Channel& c) const {
+  if (song->linearFreq) {
+    const int base = 7680 - c.finetune / 2;
+    const int semis = int(std::lround((base - c.period) / 64.0));
+    return base - semis * 64;
   }
+  const double semis = std::round(12.0 * std::log2(1712.0 / c.period) - c.finetune / 128.0);
+  return int(std::lround(1712.0 * std::exp2(-(semis + c.finetune / 128.0) / 12.0)));
 }
 
 void Player::Vibrato(Channel& c) {

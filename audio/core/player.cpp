@@ -260,10 +260,11 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   if (cell.instrument) ResetInstrument(c, cell.note != kNoteOff);
   // FT2 restarts the envelopes of a delayed note even without an instrument.
   else if (delayed && triggered && !song->modFormat) RestartEnvelopes(c);
-  // Volume and effect columns see the channel after its note.
+  // Volume and effect columns see the channel after its note; a glissando
+  // keeps its semitone step on the row's first tick.
   c.outVolume = c.volume;
   c.outPan = c.panning;
-  c.outPeriod = c.period;
+  c.outPeriod = c.glissando && tonePorta && c.period ? GlissandoPeriod(c) : c.period;
   // A vibrato going on over the row is heard on the row's first tick too,
   // at its current position (it moves on the other ticks only).
   if (!triggered && (cell.effect == 4 || cell.effect == 6 || (cell.volume >> 4) == 0xB)) {

@@ -130,6 +130,7 @@ private:
   void UpdateVoice(Channel& c);
   void VolumeSlide(Channel& c, uint8_t param);
   void TonePorta(Channel& c);
+  int GlissandoPeriod(const Channel& c) const;
   void Vibrato(Channel& c);
   void Tremolo(Channel& c);
   void Arpeggio(Channel& c);
