@@ -43,20 +43,29 @@ void Player::VolumeSlide(Channel& c, uint8_t param) {
 
 void Player::TonePorta(Channel& c) {
   if (!c.smp || c.targetPeriod == 0 || c.period == 0) return;
-  if (c.period < c.targetPeriod) c.period = std::min(c.period + c.portaSpeed, c.targetPeriod);
-  else if (c.period > c.targetPeriod) c.period = std::max(c.period - c.portaSpeed, c.targetPeriod);
-  c.outPeriod = c.period;
-  if (c.glissando) {
-    // Heard in semitone steps while the period itself moves smoothly.
-    if (song->linearFreq) {
-      int base = 7680 - c.finetune / 2;
-      int semis = int(std::lround((base - c.period) / 64.0));
-      c.outPeriod = base - semis * 64;
-    } else {
-      double semis = std::round(12.0 * std::log2(1712.0 / c.period) - c.finetune / 128.0);
-      c.outPeriod = int(std::lround(1712.0 * std::exp2(-(semis + c.finetune / 128.0) / 12.0)));
+  if (c.portaDir > 0) {
+    c.period = std::min(c.period + c.portaSpeed, c.targetPeriod);
+  } else if (c.portaDir < 0) {
+    c.period -= c.portaSpeed;
+    if (c.period <= c.targetPeriod) {
+      c.period = c.targetPeriod;
+      if (!song->modFormat) c.portaDir = 1;
     }
   }
+  // ProTracker is done with a target once it is reached.
+  if (song->modFormat && c.period == c.targetPeriod) c.targetPeriod = 0;
+  c.outPeriod = c.glissando ? GlissandoPeriod(c) : c.period;
+}
+
+// Heard in semitone steps while the period itself moves smoothly.
+int Player::GlissandoPeriod(const Channel& c) const {
+  if (song->linearFreq) {
+    const int base = 7680 - c.finetune / 2;
+    const int semis = int(std::lround((base - c.period) / 64.0));
+    return base - semis * 64;
+  }
+  const double semis = std::round(12.0 * std::log2(1712.0 / c.period) - c.finetune / 128.0);
+  return int(std::lround(1712.0 * std::exp2(-(semis + c.finetune / 128.0) / 12.0)));
 }
 
 void Player::Vibrato(Channel& c) {
@@ -67,27 +76,42 @@ void Player::Vibrato(Channel& c) {
 
 void Player::Tremolo(Channel& c) {
   int d = (WaveValue(c.tremWave, c.tremPos) * c.tremDepth) >> 6;
+  // FT2 takes its tremolo ramp's direction from the vibrato position.
+  if (!song->modFormat && (c.tremWave & 3) == 1) {
+    int v = ((c.tremPos >> 2) & 31) * 8;
+    d = (((c.vibPos & 0x80) ? 255 - v : v) * c.tremDepth) >> 6;
+  }
   c.outVolume = Clamp64((c.tremPos & 0x80) ? c.volume - d : c.volume + d);
   c.tremPos = uint8_t(c.tremPos + c.tremSpeed);
 }
 
 void Player::Arpeggio(Channel& c) {
   const uint8_t p = c.cell.param;
-  // FT2 counts its ticks down from the speed; ProTracker counts up.
-  int phase = song->modFormat ? tick % 3 : (speed - tick) % 3;
+  int phase;
+  if (song->modFormat) {
+    phase = tick % 3;
+  } else {
+    // FT2 counts its ticks down from the speed through a 16-entry table;
+    // past it, it reads the vibrato table that follows: 0, then values
+    // that all pick the third note.
+    const int t = speed - tick;
+    phase = t < 16 ? t % 3 : t == 16 ? 0 : 2;
+  }
   int semis = phase == 0 ? 0 : phase == 1 ? (p >> 4) : (p & 15);
   if (semis == 0) { c.outPeriod = c.period; return; }
-  if (song->linearFreq) {
-    c.outPeriod = c.period - semis * 64;
-  } else {
-    // Table steps from the first note at or above the current pitch.
-    int lo = 0, hi = 131;
-    while (lo < hi) {
-      int mid = (lo + hi) / 2;
-      if (NoteToPeriod(mid, c.finetune) <= c.period) hi = mid; else lo = mid + 1;
-    }
-    c.outPeriod = NoteToPeriod(std::min(lo + semis, 131), c.finetune);
+  // The note nearest the current pitch (FT2) or the first at or above it
+  // (ProTracker's table walk), plus the arpeggio's semitones.
+  int lo = 0, hi = 131;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (NoteToPeriod(mid, c.finetune) <= c.period) hi = mid; else lo = mid + 1;
   }
+  if (!song->modFormat && lo > 0 && NoteToPeriod(lo - 1, c.finetune) - c.period < c.period - NoteToPeriod(lo, c.finetune))
+    lo--;
+  const int note = lo + semis;
+  // FT2 clamps the arpeggio note past its note range (C-8, 0-based 96), at finetune 0.
+  if (!song->modFormat && note > 96) c.outPeriod = NoteToPeriod(96, 0);
+  else c.outPeriod = NoteToPeriod(std::min(note, 131), c.finetune);
 }
 
 void Player::MultiRetrig(Channel& c) {
@@ -103,13 +127,22 @@ void Player::MultiRetrig(Channel& c) {
     case 14: v = v * 3 / 2; break; case 15: v *= 2; break;
     default: break;
   }
+  // A volume set in the volume column wins over the retrigger's change.
+  const uint8_t vc = c.cell.volume;
+  if (vc >= 0x10 && vc <= 0x50) v = vc - 0x10;
   c.volume = c.outVolume = Clamp64(v);
   Retrigger(c);
 }
 
-void Player::VolumeColumnTick0(Channel& c) {
+void Player::VolumeColumnTick0(Channel& c, bool delayed) {
   const uint8_t v = c.cell.volume;
   const int x = v & 15;
+  // On a note delay's tick FT2 keeps the old portamento speed, and with an
+  // instrument number it skips the fine volume slides.
+  if (delayed && !song->modFormat) {
+    if ((v >> 4) == 0xF) return;
+    if (c.cell.instrument && ((v >> 4) == 8 || (v >> 4) == 9)) return;
+  }
   switch (v >> 4) {
     case 1: case 2: case 3: case 4: c.volume = c.outVolume = v - 0x10; break;
     case 5: if (v == 0x50) c.volume = c.outVolume = 64; break;
@@ -130,7 +163,7 @@ void Player::VolumeColumnTick(Channel& c) {
     case 6: c.volume = c.outVolume = Clamp64(c.volume - x); break;
     case 7: c.volume = c.outVolume = Clamp64(c.volume + x); break;
     case 0xB: Vibrato(c); break;
-    case 0xD: c.panning = c.outPan = std::max(0, c.panning - x); break;
+    case 0xD: c.panning = c.outPan = x ? std::max(0, c.panning - x) : 0; break;  // FT2: left by 0 is hard left
     case 0xE: c.panning = c.outPan = std::min(255, c.panning + x); break;
     case 0xF: TonePorta(c); break;
     default: break;
@@ -140,28 +173,28 @@ void Player::VolumeColumnTick(Channel& c) {
 void Player::EffectTick0(Channel& c) {
   const uint8_t e = c.cell.effect, p = c.cell.param;
   const int x = p >> 4, y = p & 15;
-  if (e != kFxTremor) c.muted = false;
+  // ProTracker's tremor lasts only while the effect does; FT2's mute stays
+  // until an instrument number resets it (the reference agrees).
+  if (e != kFxTremor && song->modFormat) c.muted = false;
   switch (e) {
     case 0x1: if (p) c.portaUp = p; break;
     case 0x2: if (p) c.portaDown = p; break;
-    case 0x3: if (p) c.portaSpeed = p * 4; break;
+    case 0x3: if (p && (c.cell.volume >> 4) != 0xF) c.portaSpeed = p * 4; break;  // FT2: Mx's speed wins
     case 0x4: if (x) c.vibSpeed = uint8_t(x * 4); if (y) c.vibDepth = uint8_t(y); break;
     case 0x5: case 0x6: case 0xA: if (p) c.volSlide = p; break;
     case 0x7: if (x) c.tremSpeed = uint8_t(x * 4); if (y) c.tremDepth = uint8_t(y); break;
     case 0x8: c.panning = c.outPan = p; break;
     case 0xB:
-      // With a break in the same row the break's row is kept.
-      nextOrder = p;
-      if (nextRow < 0 || loopJump) nextRow = 0;
-      loopJump = false;
+      // A break earlier in the row loses its row; one later keeps it.
+      jumpOrder = p;
+      breakRow = 0;
+      jumpFlag = true;
       break;
     case 0xC: c.volume = c.outVolume = Clamp64(p); break;
     case 0xD: {
       int r = x * 10 + y;
-      if (r > 63) r = 0;
-      if (nextOrder < 0) nextOrder = order + 1;
-      nextRow = r;
-      loopJump = false;
+      breakRow = r > 63 ? 0 : r;
+      jumpFlag = true;
       break;
     }
     case 0xE:
@@ -174,18 +207,18 @@ void Player::EffectTick0(Channel& c) {
           if (y == 0) { c.loopRow = row; break; }
           if (c.loopCount == 0) c.loopCount = y;
           else if (--c.loopCount == 0) break;
-          if (nextOrder < 0) { nextRow = c.loopRow; loopJump = true; }
-          // A repeat clears the rows it replays from the end-of-song record.
-          for (int r = c.loopRow; r <= row; r++) visited[order][r >> 3] &= uint8_t(~(1u << (r & 7)));
+          loopJumpRow = c.loopRow;
+          breakFlag = true;
           break;
         case 0x7: c.tremWave = uint8_t(y); break;
+        case 0x9: if (y == 0 && !song->modFormat && !c.cell.note) Retrigger(c); break;  // E90: once, at once
         case 0x8:  // coarse panning exists for MODs only; FT2 ignores it
           if (song->modFormat) c.panning = c.outPan = y * 17;
           break;
         case 0xA: if (y) c.fineVolUp = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume + c.fineVolUp); break;
         case 0xB: if (y) c.fineVolDown = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume - c.fineVolDown); break;
         case 0xC: if (y == 0) c.volume = c.outVolume = 0; break;
-        case 0xE: if (!inDelayRepeat && patternDelay == 0) patternDelay = y; break;
+        case 0xE: if (!inDelayRepeat) patternDelay = y; break;  // the rightmost one counts
         default: break;
       }
       break;
@@ -196,16 +229,19 @@ void Player::EffectTick0(Channel& c) {
       break;
     case kFxGlobalVol: globalVolume = Clamp64(p); break;
     case kFxGlobalSlide: if (p) c.globalSlide = p; break;
-    case kFxKeyOff: if (p == 0) KeyOff(c); break;
+    case kFxKeyOff: if (p == 0 && song->modFormat) KeyOff(c); break;  // XM: done as a key-off note
     case kFxEnvPos:
       c.volEnv.tick = p;
-      c.panEnv.tick = p;
+      // FT2 moves the panning envelope only when the volume envelope has its sustain flag.
+      if (c.ins && c.ins->volEnv.sustain) c.panEnv.tick = p;
       break;
     case kFxPanSlide: if (p) c.panSlide = p; break;
     case kFxMultiRetrig:
       if (x) c.retrigVol = uint8_t(x);
       if (y) c.retrigSpeed = uint8_t(y);
-      MultiRetrig(c);  // the row's first tick counts too
+      // The row's first tick counts too, unless FT2 has a volume command
+      // next to it.
+      if (!c.cell.volume) MultiRetrig(c);
       break;
     case kFxTremor: if (p) c.tremor = p; break;
     case kFxExtraFine:
@@ -219,6 +255,12 @@ void Player::EffectTick0(Channel& c) {
 void Player::EffectTick(Channel& c) {
   const uint8_t e = c.cell.effect, p = c.cell.param;
   const int x = p >> 4, y = p & 15;
+  // ProTracker runs the first-tick fine slides again on each repeat of a
+  // delayed row (FT2 does not).
+  if (song->modFormat && tick == 0 && e == 0xE && (x == 1 || x == 2 || x == 0xA || x == 0xB)) {
+    EffectTick0(c);
+    return;
+  }
   switch (e) {
     case 0x0: if (p) Arpeggio(c); break;
     case 0x1: c.period -= c.portaUp * 4; ClampPeriod(c); break;
@@ -248,15 +290,21 @@ void Player::EffectTick(Channel& c) {
       break;
     case kFxMultiRetrig: MultiRetrig(c); break;
     case kFxTremor: {
-      int on = (c.tremor >> 4) + 1, off = (c.tremor & 15) + 1;
-      c.muted = (c.tremorPos % (on + off)) >= on;
-      c.tremorPos = uint8_t((c.tremorPos + 1) % (on + off));
+      // A count down per phase (bit 7: on); at the end of a phase the next
+      // one's length is read from the parameter, so T12 is on 2, off 3.
+      bool on = (c.tremorPos & 0x80) != 0;
+      int left = (c.tremorPos & 0x7F) - 1;
+      if (left < 0) {
+        on = !on;
+        left = on ? (c.tremor >> 4) : (c.tremor & 15);
+      }
+      c.tremorPos = uint8_t((on ? 0x80 : 0) | left);
+      c.muted = !on;
       break;
     }
     default: break;
   }
-  // The tremor state lasts only while the effect does.
-  if (e != kFxTremor) c.muted = false;
+  if (e != kFxTremor && song->modFormat) c.muted = false;
 }
 
 }  // namespace zqa

@@ -93,7 +93,8 @@ struct XmSampleHead {
 static_assert(sizeof(XmSampleHead) == 40, "XM sample head");
 static_assert(offsetof(XmSampleHead, relativeNote) == 16, "XM relative note offset");
 
-// 4-channel module: 31 sample records after the 20-byte title.
+// 31-sample module (2 to 32 channels by its tag): 31 sample records after
+// the 20-byte title.
 struct ModSampleRecord {
   char name[22];
   uint8_t length[2];      // big-endian words
@@ -115,6 +116,17 @@ struct ModHead {
 static_assert(sizeof(ModHead) == 1084, "MOD header");
 static_assert(offsetof(ModHead, songLength) == 950, "MOD song length offset");
 static_assert(offsetof(ModHead, orders) == 952, "MOD order table offset");
+
+// Soundtracker's 15-sample module: no tag, patterns follow the order table.
+struct SoundtrackerHead {
+  char title[20];
+  ModSampleRecord samples[15];
+  uint8_t songLength;
+  uint8_t restart;        // often 120; no restart in these trackers
+  uint8_t orders[128];
+};
+static_assert(sizeof(SoundtrackerHead) == 600, "Soundtracker header");
+static_assert(offsetof(SoundtrackerHead, orders) == 472, "Soundtracker order table offset");
 
 struct RiffHead {
   char riff[4];

@@ -102,11 +102,12 @@ void Voice::Mix(float* out, int frames, const MixOptions& opt) {
   volR = vr;
 }
 
-void PanGains(int pan, float& l, float& r) {
+void PanGains(int pan, bool squareRoot, float& l, float& r) {
   if (pan < 0) pan = 0;
   if (pan > 255) pan = 255;
   l = float(256 - pan) / 256.0f;
   r = float(pan) / 256.0f;
+  if (squareRoot) { l = std::sqrt(l); r = std::sqrt(r); }
 }
 
 uint32_t ToPcm16(const float* in, int16_t* out, int samples, float gain) {

@@ -43,9 +43,10 @@ public:
   void Mix(float* out, int frames, const MixOptions& opt);
 };
 
-// Linear panning as the reference player does it for XM: the two sides sum
-// to 1 at any position, 0.5 each at the centre. pan 0..255 (128 centre).
-void PanGains(int pan, float& l, float& r);
+// pan 0..255 (128 centre). Linear for MODs: the two sides sum to 1, 0.5
+// each at the centre. FT2's square-root law for XMs: sqrt((256 - pan) / 256)
+// and sqrt(pan / 256), so a centred voice is louder than a hard-panned one.
+void PanGains(int pan, bool squareRoot, float& l, float& r);
 
 // Float mix to 16-bit with clipping; returns the number of clipped values.
 uint32_t ToPcm16(const float* in, int16_t* out, int samples, float gain);

@@ -18,7 +18,7 @@ double Player::PeriodToFrequency(int period) const {
 
 int Player::NoteToPeriod(int realNote, int finetune) const {
   // FT2's tables have 16 finetune steps per semitone.
-  const int ft = (finetune >> 3) * 8;
+  const int ft = song->fullFinetune ? finetune : (finetune >> 3) * 8;
   if (song->linearFreq) return 7680 - realNote * 64 - ft / 2;
   // Amiga periods come from ProTracker's octave (C-1 = 856) times four,
   // doubled or halved per octave, so they round as the hardware table does;
@@ -53,12 +53,14 @@ void Player::Start(const Song* s, bool loop) {
   globalVolume = 64;
   patternDelay = 0;
   inDelayRepeat = false;
-  nextOrder = nextRow = -1;
-  loopJump = false;
+  breakRow = loopJumpRow = 0;
+  breakFlag = jumpFlag = false;
+  jumpOrder = -1;
   frameAcc = 0;
   count = PlayerCounters();
   std::memset(visited, 0, sizeof visited);
   visited[0][0] = 1;
+  loopTag.assign(size_t(s->songLength) * kMaxRows, 0);
   for (int i = 0; i < kMaxChannels; i++) {
     ch[i] = Channel();
     if (s->modFormat) ch[i].panning = ((i & 3) == 1 || (i & 3) == 2) ? 192 : 64;
@@ -76,6 +78,8 @@ void Player::Render(float* out, int frames) {
         for (int i = 0; i < song->channels; i++) { ch[i].voice.FadeOut(); }
       } else {
         RunTick();
+        // The tick that ends the song still sounds in full.
+        if (ended) count.endFrame = count.framesMixed + uint64_t((frameAcc + tickFrames) >> 32);
       }
       frameAcc += tickFrames;
     }
@@ -112,7 +116,8 @@ void Player::RunTick() {
   } else {
     for (int i = 0; i < nch; i++) {
       Channel& c = ch[i];
-      const bool delayNow = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) == tick && !inDelayRepeat;
+      // A note delay plays again on every repeat of a delayed row.
+      const bool delayNow = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) == tick;
       if (delayNow) {
         ProcessCell(c, true);
       } else {
@@ -152,54 +157,89 @@ void Player::StartRow() {
   }
 }
 
+uint16_t Player::LoopStateTag() const {
+  uint32_t h = 2166136261u;
+  bool counting = false;
+  for (int i = 0; i < song->channels; i++) {
+    h = (h ^ uint32_t(ch[i].loopCount)) * 16777619u;
+    counting |= ch[i].loopCount != 0;
+  }
+  if (!counting) return 0;
+  h = (h ^ uint32_t(breakRow)) * 16777619u;
+  return uint16_t(1 + (h ^ (h >> 16)) % 65535u);
+}
+
 void Player::AdvancePosition() {
-  const bool jumped = nextOrder >= 0 || nextRow >= 0;
-  if (loopJump) {
-    row = nextRow;
-  } else if (nextOrder >= 0) {
-    order = nextOrder;
-    row = nextRow >= 0 ? nextRow : 0;
-  } else if (nextRow >= 0) {
-    order++;
-    row = nextRow;
-  } else {
-    row++;
-    if (row >= song->patterns[song->orders[order]].rows) { row = 0; order++; }
+  row++;
+  if (breakFlag) {
+    // A loop repeat wins over a break or jump on the same row; they act on
+    // the loop's last pass.
+    breakFlag = jumpFlag = false;
+    jumpOrder = -1;
+    row = loopJumpRow;
+    breakRow = song->keepLoopBreakRow ? loopJumpRow : 0;
   }
-  const bool wasLoop = loopJump;
-  nextOrder = nextRow = -1;
-  loopJump = false;
-  if (order >= song->songLength) {
-    if (!loopSong) { ended = true; return; }
-    order = song->restart;
-    std::memset(visited, 0, sizeof visited);
+  if (jumpFlag || row >= song->patterns[song->orders[order]].rows) {
+    order = jumpFlag && jumpOrder >= 0 ? jumpOrder : order + 1;
+    row = breakRow;
+    breakRow = 0;
+    jumpFlag = false;
+    jumpOrder = -1;
+    if (order >= song->songLength) order = song->restart;
+    // A break to a row past the end of the new pattern plays its first row.
+    if (row >= song->patterns[song->orders[order]].rows) row = 0;
   }
-  if (row >= song->patterns[song->orders[order]].rows) row = 0;
-  if (wasLoop) return;
+  const uint16_t tag = LoopStateTag();
   uint8_t& v = visited[order][row >> 3];
   const uint8_t bit = uint8_t(1u << (row & 7));
-  if (jumped && (v & bit)) {
-    // A jump back to a row already played: the song has come round.
+  uint16_t& last = loopTag[size_t(order) * kMaxRows + size_t(row)];
+  if (tag ? last == tag : (v & bit) != 0) {
     if (!loopSong) { ended = true; return; }
     std::memset(visited, 0, sizeof visited);
+    std::fill(loopTag.begin(), loopTag.end(), uint16_t(0));
   }
-  visited[order][row >> 3] |= bit;
+  if (tag) last = tag;
+  else v |= bit;
 }
 
 void Player::ProcessCell(Channel& c, bool delayed) {
+  if (!song->modFormat) {
+    // K00 drops the row's note and instrument and acts as a key-off note,
+    // before the volume column (whose volume then fades out instead of
+    // being cut). A note delay with no note replays the last note (FT2
+    // keeps it as if it stood next to the delay).
+    if (c.cell.effect == 20 && c.cell.param == 0) {
+      c.cell.instrument = 0;
+      c.cell.note = kNoteOff;
+    }
+    if (delayed && c.cell.note == 0 && c.note) c.cell.note = uint8_t(c.note);
+  }
   const Cell& cell = c.cell;
   // In a MOD a portamento note on a silent channel simply plays (the
   // reference player does so); in an XM it starts nothing.
+  // FT2 does not apply a volume-column portamento on a note delay's tick:
+  // the note plays as it is.
   const bool tonePorta = (cell.effect == 3 || cell.effect == 5 || (cell.volume >> 4) == 0xF) &&
-                         !(song->modFormat && !(c.smp && c.voice.active));
+                         !(song->modFormat && !(c.smp && c.voice.active)) && !(delayed && !song->modFormat);
   // Under tone portamento the sounding sample and instrument stay; a new
   // instrument number only resets volume and envelopes (of the old one).
+  // In an XM a new instrument is taken up by a note; a number alone
+  // restarts the playing one.
   if (cell.instrument && !(tonePorta && c.smp)) {
     c.instrument = cell.instrument;
-    c.ins = cell.instrument <= song->instrumentCount ? &song->instruments[cell.instrument - 1u] : nullptr;
+    if (song->modFormat || (cell.note && cell.note != kNoteOff)) c.ins = InstrumentAt(c.instrument);
   }
   bool triggered = false;
-  if (cell.note == kNoteOff) {
+  if (cell.note == kNoteOff && delayed && !song->modFormat) {
+    // FT2: a delayed key-off only restarts the envelopes, or without a
+    // volume envelope cuts the volume; the key stays down (no fade-out).
+    if (c.ins && c.ins->volEnv.on) {
+      c.volEnv = EnvState();
+      c.panEnv = EnvState();
+    } else {
+      c.volume = c.outVolume = 0;
+    }
+  } else if (cell.note == kNoteOff) {
     KeyOff(c);
   } else if (cell.note) {
     if (tonePorta) {
@@ -207,6 +247,7 @@ void Player::ProcessCell(Channel& c, bool delayed) {
       if (c.smp) {
         int rn = std::clamp(cell.note - 1 + c.smp->relativeNote, 0, 118);
         c.targetPeriod = NoteToPeriod(rn, c.finetune);
+        c.portaDir = c.targetPeriod > c.period ? 1 : -1;
         c.note = cell.note;
       }
     } else {
@@ -214,11 +255,16 @@ void Player::ProcessCell(Channel& c, bool delayed) {
       TriggerNote(c, cell.note, false);
     }
   }
-  if (cell.instrument && cell.note != kNoteOff) ResetInstrument(c);
-  // Volume and effect columns see the channel after its note.
+  // Any instrument number recalls the sample's volume and panning, even next
+  // to a key-off; only with a playable note does it restart envelopes.
+  if (cell.instrument) ResetInstrument(c, cell.note != kNoteOff);
+  // FT2 restarts the envelopes of a delayed note even without an instrument.
+  else if (delayed && triggered && !song->modFormat) RestartEnvelopes(c);
+  // Volume and effect columns see the channel after its note; a glissando
+  // keeps its semitone step on the row's first tick.
   c.outVolume = c.volume;
   c.outPan = c.panning;
-  c.outPeriod = c.period;
+  c.outPeriod = c.glissando && tonePorta && c.period ? GlissandoPeriod(c) : c.period;
   // A vibrato going on over the row is heard on the row's first tick too,
   // at its current position (it moves on the other ticks only).
   if (!triggered && (cell.effect == 4 || cell.effect == 6 || (cell.volume >> 4) == 0xB)) {
@@ -226,12 +272,22 @@ void Player::ProcessCell(Channel& c, bool delayed) {
     Vibrato(c);
     c.vibPos = pos;
   }
-  VolumeColumnTick0(c);
+  // So is an XM tremolo.
+  if (!triggered && cell.effect == 7 && !song->modFormat) {
+    uint8_t pos = c.tremPos;
+    Tremolo(c);
+    c.tremPos = pos;
+  }
+  VolumeColumnTick0(c, delayed);
   EffectTick0(c);
-  (void)delayed;
+}
+
+const Instrument* Player::InstrumentAt(int number) const {
+  return number >= 1 && number <= song->instrumentCount ? &song->instruments[size_t(number - 1)] : nullptr;
 }
 
 void Player::TriggerNote(Channel& c, int note, bool) {
+  if (!song->modFormat) c.ins = InstrumentAt(c.instrument);
   const Instrument* ins = c.ins;
   if (!ins || ins->samples == 0) { c.smp = nullptr; c.voice.FadeOut(); return; }
   const Sample* s = &ins->sample[ins->sampleMap[note - 1]];
@@ -260,13 +316,32 @@ void Player::TriggerNote(Channel& c, int note, bool) {
   count.notes++;
 }
 
-void Player::ResetInstrument(Channel& c) {
-  if (!c.smp) return;
-  c.volume = c.smp->volume;
-  if (!song->modFormat) c.panning = c.smp->panning;
+void Player::ResetInstrument(Channel& c, bool envelopes) {
+  const Sample* smp = c.smp;
+  if (!smp && !song->modFormat) {
+    // Nothing played yet: FT2 takes the numbered instrument's sample for
+    // the last note, so a later note without a number keeps these settings.
+    const Instrument* ins = InstrumentAt(c.instrument);
+    if (ins && ins->samples) smp = &ins->sample[ins->sampleMap[std::max(c.note, 1) - 1]];
+  }
+  if (!smp) return;
+  c.volume = smp->volume;
+  if (!song->modFormat) c.panning = smp->panning;
+  if (!envelopes) return;
+  RestartEnvelopes(c);
+  c.tremorPos = 0;
+  c.muted = false;
+  c.retrigCount = 0;
+}
+
+void Player::RestartEnvelopes(Channel& c) {
   c.keyOn = true;
   c.fadeout = 32768;
-  c.fadeoutSpeed = c.ins ? c.ins->fadeout : 0;
+  // FT2 takes the fade-out from the instrument number even before a note
+  // takes the instrument up; an empty instrument leaves the playing one's.
+  const Instrument* numbered = song->modFormat ? c.ins : InstrumentAt(c.instrument);
+  if (!numbered || numbered->samples == 0) numbered = c.ins;
+  c.fadeoutSpeed = numbered ? numbered->fadeout : 0;
   c.volEnv = EnvState();
   c.panEnv = EnvState();
   c.autoVibPos = 0;
@@ -277,8 +352,6 @@ void Player::ResetInstrument(Channel& c) {
     c.autoVibAmp = c.ins ? c.ins->vibDepth << 8 : 0;
     c.autoVibSweep = 0;
   }
-  c.tremorPos = 0;
-  c.muted = false;
 }
 
 void Player::KeyOff(Channel& c) {
@@ -365,6 +438,7 @@ void Player::UpdateVoice(Channel& c) {
     }
   }
   if (!c.voice.active) return;
+  if (!c.smp) { c.voice.FadeOut(); return; }  // cut by an empty sample or instrument
   c.voice.SetFrequency(PeriodToFrequency(c.outPeriod), rate);
   float v = 0;
   if (!c.muted) {
@@ -374,7 +448,7 @@ void Player::UpdateVoice(Channel& c) {
   int pan = std::clamp(c.outPan, 0, 255);
   if (c.ins && c.ins->panEnv.on) pan = pan + (c.panEnv.value - 32) * (128 - std::abs(pan - 128)) / 32;
   float l, r;
-  PanGains(pan, l, r);
+  PanGains(pan, song->squareRootPan, l, r);
   c.voice.SetGains(v * l, v * r, mix.ramp);
 }
 

@@ -3,6 +3,7 @@
 // caller's float mix.
 #pragma once
 #include <cstdint>
+#include <vector>
 #include "mixer.h"
 #include "song.h"
 
@@ -23,6 +24,10 @@ struct Channel {
   int realNote = 0;             // note + relative note, 0-based
   int finetune = 0;
   int period = 0, outPeriod = 0, targetPeriod = 0;
+  // Tone portamento direction, set with each target: +1 towards larger
+  // periods, -1 towards smaller. FT2 turns it to +1 when the target is
+  // reached from above; a later slide past the target then snaps back.
+  int portaDir = 0;
   int volume = 0, outVolume = 0;
   int panning = 128, outPan = 128;
   bool keyOn = false;
@@ -52,6 +57,7 @@ struct Channel {
 
 struct PlayerCounters {
   uint64_t ticks = 0, rows = 0, notes = 0, framesMixed = 0;
+  uint64_t endFrame = 0;         // frames mixed at the end of the song's last tick (0 while playing)
 };
 
 class Player {
@@ -59,7 +65,9 @@ public:
   const Song* song = nullptr;
   int rate = kOutputRate;
   bool loopSong = false;
-  bool ended = false;            // reached the end (not looping)
+  bool ended = false;            // reached the end (not looping); count.endFrame says where
+  // True once the song has ended and its last tick has been mixed.
+  bool Finished() const { return ended && count.framesMixed >= count.endFrame; }
   MixOptions mix;
   float gain = 1.0f;             // per-channel gain before panning and the master volume
 
@@ -69,12 +77,25 @@ public:
   int globalVolume = 64;
   int patternDelay = 0;          // repeats of the current row still to play
   bool inDelayRepeat = false;
-  int nextOrder = -1, nextRow = -1;
-  bool loopJump = false;
+  // Row flow as the trackers keep it: a break row (Dxx, or the start row of a
+  // pattern loop), a jump to another order (Bxx, Dxx), and a jump within the
+  // pattern (E6x). FT2 keeps the break row after a loop jump, so the next
+  // pattern starts at the loop row; ProTracker clears it.
+  int breakRow = 0;
+  bool breakFlag = false;        // E6x: go to loopJumpRow in this pattern (a jump on the row waits)
+  int loopJumpRow = 0;
+  bool jumpFlag = false;         // Bxx/Dxx: go to jumpOrder (or the next order) at breakRow
+  int jumpOrder = -1;
   int64_t tickFrames = 0;        // frames per tick, 32.32
   int64_t frameAcc = 0;          // frames left in the current tick, 32.32
   Channel ch[kMaxChannels];
-  uint8_t visited[kMaxOrders][kMaxRows / 8];  // end-of-song detection
+  // End-of-song detection. Rows played with no pattern loop counting are
+  // marked in visited; coming back to one means the song has come round.
+  // Rows replayed while a loop counts keep a tag of the loop state of their
+  // last visit (0 none): the same row in the same state again is an endless
+  // loop, which ends the song too.
+  uint8_t visited[kMaxOrders][kMaxRows / 8];
+  std::vector<uint16_t> loopTag;  // songLength x kMaxRows
   PlayerCounters count;
 
   // Starts the song at order 0 with the song's tempo and BPM.
@@ -94,11 +115,14 @@ private:
   void SetBpm(int b);
   void StartRow();
   void AdvancePosition();
+  uint16_t LoopStateTag() const;  // 0 when no loop counts
   void ProcessCell(Channel& c, bool delayed);
   void TriggerNote(Channel& c, int note, bool tonePorta);
-  void ResetInstrument(Channel& c);
+  void ResetInstrument(Channel& c, bool envelopes);
+  const Instrument* InstrumentAt(int number) const;  // 1-based; nullptr past the song's
+  void RestartEnvelopes(Channel& c);
   void KeyOff(Channel& c);
-  void VolumeColumnTick0(Channel& c);
+  void VolumeColumnTick0(Channel& c, bool delayed);
   void VolumeColumnTick(Channel& c);
   void EffectTick0(Channel& c);
   void EffectTick(Channel& c);
@@ -106,6 +130,7 @@ private:
   void UpdateVoice(Channel& c);
   void VolumeSlide(Channel& c, uint8_t param);
   void TonePorta(Channel& c);
+  int GlissandoPeriod(const Channel& c) const;
   void Vibrato(Channel& c);
   void Tremolo(Channel& c);
   void Arpeggio(Channel& c);

@@ -72,6 +72,9 @@ struct Instrument {
 struct Song {
   bool modFormat = false;     // 4-channel module rules (ProTracker effects)
   bool linearFreq = true;
+  bool fullFinetune = false;      // all 8 finetune bits count (files of OpenMPT before 1.22.07.19)
+  bool squareRootPan = false;     // FT2's pan law (files from FT2 and trackers that follow it)
+  bool keepLoopBreakRow = false;  // FT2's pattern loop leaves its row as the next pattern's start
   int channels = 0;
   int songLength = 0;
   int restart = 0;

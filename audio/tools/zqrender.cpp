@@ -51,13 +51,18 @@ int main(int argc, char** argv) {
   std::vector<int16_t> pcm;
   const size_t maxFrames = size_t(maxSeconds * zqa::kOutputRate);
   size_t frames = 0;
-  while (!player.ended && frames < maxFrames) {
+  while (!player.Finished() && frames < maxFrames) {
     std::fill(buf.begin(), buf.end(), 0.0f);
     player.Render(buf.data(), block);
     size_t base = pcm.size();
     pcm.resize(base + 2 * block);
     zqa::ToPcm16(buf.data(), pcm.data() + base, 2 * block, 1.0f);
     frames += block;
+  }
+  // Up to the end of the song's last tick, not of the last block.
+  if (player.ended && player.count.endFrame < frames) {
+    frames = size_t(player.count.endFrame);
+    pcm.resize(2 * frames);
   }
   std::vector<uint8_t> wav;
   const uint32_t bytes = uint32_t(pcm.size() * 2);

@@ -74,12 +74,18 @@ inline double Correlation(const std::vector<double>& a, const std::vector<double
 }
 
 // Sample indices where sound starts after at least gap samples of quiet.
-inline std::vector<size_t> Onsets(const std::vector<float>& x, float threshold, size_t gap) {
+// With confirm set, a start counts only if the sound reaches confirm within
+// gap samples: a decaying tail that wavers around the threshold is no note.
+inline std::vector<size_t> Onsets(const std::vector<float>& x, float threshold, size_t gap, float confirm = 0) {
   std::vector<size_t> on;
   size_t quiet = gap;
   for (size_t i = 0; i < x.size(); i++) {
     if (std::fabs(x[i]) > threshold) {
-      if (quiet >= gap) on.push_back(i);
+      if (quiet >= gap) {
+        bool loud = confirm <= 0;
+        for (size_t k = i; k < std::min(x.size(), i + gap) && !loud; k++) loud = std::fabs(x[k]) >= confirm;
+        if (loud) on.push_back(i);
+      }
       quiet = 0;
     } else {
       quiet++;
@@ -103,6 +109,44 @@ inline double Pitch(const std::vector<float>& x, size_t from, size_t to, int rat
     }
   }
   return count > 0 ? count * double(rate) / (last - first) : 0;
+}
+
+// Frequency by autocorrelation between from and to (DC removed): the first
+// lag whose normalised correlation comes within 10% of the best, refined by
+// a parabola. Works for any waveform, where zero crossings need a clean
+// one; minLag and maxLag bound the frequencies searched. 0 when unvoiced.
+inline double PitchAcf(const std::vector<float>& x, size_t from, size_t to, int rate, int minLag = 20, int maxLag = 600) {
+  if (to > x.size()) to = x.size();
+  if (to <= from + size_t(2 * maxLag)) return 0;
+  const size_t n = to - from;
+  std::vector<double> v(n);
+  double mean = 0;
+  for (size_t i = 0; i < n; i++) mean += x[from + i];
+  mean /= double(n);
+  for (size_t i = 0; i < n; i++) v[i] = x[from + i] - mean;
+  const size_t len = n - size_t(maxLag);
+  std::vector<double> r(size_t(maxLag) + 2, 0.0);
+  double best = 0;
+  for (int lag = minLag; lag <= maxLag; lag++) {
+    double ab = 0, aa = 0, bb = 0;
+    for (size_t i = 0; i < len; i++) {
+      ab += v[i] * v[i + size_t(lag)];
+      aa += v[i] * v[i];
+      bb += v[i + size_t(lag)] * v[i + size_t(lag)];
+    }
+    r[size_t(lag)] = aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
+    best = std::max(best, r[size_t(lag)]);
+  }
+  if (best < 0.5) return 0;
+  for (int lag = minLag + 1; lag < maxLag; lag++) {
+    const double a = r[size_t(lag - 1)], b = r[size_t(lag)], c = r[size_t(lag + 1)];
+    if (b >= 0.9 * best && b >= a && b >= c) {
+      const double den = a - 2 * b + c;
+      const double shift = den != 0 ? 0.5 * (a - c) / den : 0;
+      return double(rate) / (lag + shift);
+    }
+  }
+  return 0;
 }
 
 inline double Cents(double a, double b) { return a > 0 && b > 0 ? 1200.0 * std::log2(a / b) : 1e9; }

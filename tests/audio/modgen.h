@@ -41,6 +41,7 @@ struct Pat {
 
 struct Xm {
   int channels = 4, tempo = 6, bpm = 125, restart = 0;
+  int version = 0x0104;  // 0x0102 and 0x0103: headers first, patterns, then all sample data
   bool linear = true;
   std::vector<int> orders = {0};
   std::vector<Pat> pats;
@@ -64,12 +65,14 @@ struct Xm {
     for (int i = 0; i < 20; i++) v.push_back(i < 4 ? "test"[i] : ' ');
     v.push_back(0x1A);
     for (int i = 0; i < 20; i++) v.push_back(' ');
-    P16(v, 0x0104);
+    P16(v, unsigned(version));
     P32(v, 276);
     P16(v, unsigned(orders.size())); P16(v, unsigned(restart)); P16(v, unsigned(channels));
     P16(v, unsigned(pats.size())); P16(v, unsigned(ins.size())); P16(v, linear ? 1 : 0);
     P16(v, unsigned(tempo)); P16(v, unsigned(bpm));
     for (int i = 0; i < 256; i++) v.push_back(i < int(orders.size()) ? uint8_t(orders[size_t(i)]) : 0);
+    const bool old = version < 0x0104;
+    std::vector<uint8_t> patterns, sampleData;
     for (const Pat& p : pats) {
       std::vector<uint8_t> d;
       for (const Cell& c : p.cells) {
@@ -81,8 +84,11 @@ struct Xm {
         if (c.fx) d.push_back(c.fx);
         if (c.param) d.push_back(c.param);
       }
-      P32(v, 9); v.push_back(0); P16(v, unsigned(p.rows)); P16(v, unsigned(d.size()));
-      v.insert(v.end(), d.begin(), d.end());
+      std::vector<uint8_t>& o = old ? patterns : v;
+      if (version == 0x0102) { P32(o, 8); o.push_back(0); o.push_back(uint8_t(p.rows - 1)); }
+      else { P32(o, 9); o.push_back(0); P16(o, unsigned(p.rows)); }
+      P16(o, unsigned(d.size()));
+      o.insert(o.end(), d.begin(), d.end());
     }
     for (const Ins& in : ins) {
       size_t start = v.size();
@@ -113,14 +119,17 @@ struct Xm {
         v.push_back(uint8_t(s.panning)); v.push_back(uint8_t(int8_t(s.relNote))); v.push_back(0);
         for (int i = 0; i < 22; i++) v.push_back(0);
       }
+      std::vector<uint8_t>& o = old ? sampleData : v;
       for (const Smp& s : in.smp) {
         int prev = 0;
         for (int16_t x : s.pcm) {
-          if (s.bits16) { P16(v, uint16_t(x - prev)); prev = x; }
-          else { int b = x >> 8; v.push_back(uint8_t(int8_t(b - prev))); prev = b; }
+          if (s.bits16) { P16(o, uint16_t(x - prev)); prev = x; }
+          else { int b = x >> 8; o.push_back(uint8_t(int8_t(b - prev))); prev = b; }
         }
       }
     }
+    v.insert(v.end(), patterns.begin(), patterns.end());
+    v.insert(v.end(), sampleData.begin(), sampleData.end());
     return v;
   }
 };
@@ -144,15 +153,19 @@ inline Smp Wave(int kind, int frames, int amp = 24000, bool bits16 = true) {
 
 inline Ins OneSample(const Smp& s) { Ins in; in.smp.push_back(s); return in; }
 
-// 4-channel MOD (M.K.) with 8-bit samples; cells carry XM-style notes that
-// are written as ProTracker periods (note 37 = C-1 = period 856).
+// MOD with 8-bit samples; cells carry XM-style notes that are written as
+// ProTracker periods (note 37 = C-1 = period 856). The tag sets the layout:
+// channels come from it ("M.K." 4, "6CHN", "12CH", "CD61", "FA06", "FLT8");
+// an empty tag writes a 15-sample Soundtracker module (loop start in bytes).
 struct Mod {
   struct S { std::vector<int8_t> pcm; int finetune = 0, volume = 64, loopStart = 0, loopLen = 0; };
-  std::vector<S> smp;  // up to 31
+  std::vector<S> smp;  // up to 31 (15 without a tag)
   std::vector<int> orders = {0};
-  std::vector<std::vector<Cell>> pats;  // 64 x 4
+  std::vector<std::vector<Cell>> pats;  // 64 x channels
+  std::string tag = "M.K.";
+  int channels = 4;
 
-  std::vector<Cell>& AddPattern() { pats.emplace_back(64 * 4); return pats.back(); }
+  std::vector<Cell>& AddPattern() { pats.emplace_back(64 * size_t(channels)); return pats.back(); }
   static uint16_t Period(int note) {
     static const uint16_t t[12] = {1712, 1616, 1524, 1440, 1356, 1280, 1208, 1140, 1076, 1016, 960, 907};
     if (note == 0) return 0;
@@ -161,28 +174,33 @@ struct Mod {
   }
   std::vector<uint8_t> Build() const {
     std::vector<uint8_t> v(20, 0);
-    for (int i = 0; i < 31; i++) {
+    const bool st = tag.empty(), flt8 = tag == "FLT8";
+    for (int i = 0; i < (st ? 15 : 31); i++) {
       for (int k = 0; k < 22; k++) v.push_back(0);
       const S* s = i < int(smp.size()) ? &smp[size_t(i)] : nullptr;
       unsigned len = s ? unsigned(s->pcm.size() / 2) : 0;
       v.push_back(uint8_t(len >> 8)); v.push_back(uint8_t(len));
       v.push_back(s ? uint8_t(s->finetune & 15) : 0);
       v.push_back(s ? uint8_t(s->volume) : 0);
-      unsigned ls = s ? unsigned(s->loopStart / 2) : 0, ll = s && s->loopLen ? unsigned(s->loopLen / 2) : 1;
+      unsigned ls = s ? unsigned(s->loopStart / (st ? 1 : 2)) : 0, ll = s && s->loopLen ? unsigned(s->loopLen / 2) : 1;
       v.push_back(uint8_t(ls >> 8)); v.push_back(uint8_t(ls));
       v.push_back(uint8_t(ll >> 8)); v.push_back(uint8_t(ll));
     }
-    v.push_back(uint8_t(orders.size())); v.push_back(127);
-    for (int i = 0; i < 128; i++) v.push_back(i < int(orders.size()) ? uint8_t(orders[size_t(i)]) : 0);
-    v.insert(v.end(), {'M', '.', 'K', '.'});
+    v.push_back(uint8_t(orders.size())); v.push_back(st ? 120 : 127);
+    for (int i = 0; i < 128; i++) v.push_back(i < int(orders.size()) ? uint8_t(orders[size_t(i)] * (flt8 ? 2 : 1)) : 0);
+    v.insert(v.end(), tag.begin(), tag.end());
+    if (tag.compare(0, 2, "FA") == 0) v.insert(v.end(), {0, 0x40, 0, 0});
+    auto put = [&](const Cell& c) {
+      uint16_t per = Period(c.note);
+      v.push_back(uint8_t((c.ins & 0xF0) | (per >> 8)));
+      v.push_back(uint8_t(per));
+      v.push_back(uint8_t(((c.ins & 15) << 4) | (c.fx & 15)));
+      v.push_back(c.param);
+    };
     for (const auto& p : pats)
-      for (const Cell& c : p) {
-        uint16_t per = Period(c.note);
-        v.push_back(uint8_t((c.ins & 0xF0) | (per >> 8)));
-        v.push_back(uint8_t(per));
-        v.push_back(uint8_t(((c.ins & 15) << 4) | (c.fx & 15)));
-        v.push_back(c.param);
-      }
+      for (int half = 0; half < (flt8 ? 2 : 1); half++)  // FLT8: channels 0-3 of all rows, then 4-7
+        for (int r = 0; r < 64; r++)
+          for (int c = 0; c < (flt8 ? 4 : channels); c++) put(p[size_t(r * channels + half * 4 + c)]);
     for (const S& s : smp) for (int8_t b : s.pcm) v.push_back(uint8_t(b));
     return v;
   }

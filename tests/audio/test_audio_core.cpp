@@ -2,6 +2,7 @@
 // for each effect family, envelopes, song structure, loops and tables.
 #include <gtest/gtest.h>
 #include <cmath>
+#include <cstring>
 #include <vector>
 #include "modgen.h"
 #include "player.h"
@@ -129,11 +130,91 @@ TEST(Loader, ModPeriodsFinetuneAndLoops) {
   EXPECT_NEAR(f.player.PeriodToFrequency(f.C().period), 3546895.0 / 856 * std::exp2(-1.0 / 96), 2.0);
 }
 
+// The same song stored in the older XM layouts, and in every MOD layout
+// that names its channel count, loads to the same song model.
+TEST(Loader, OlderXmLayoutsAndModVariants) {
+  modgen::Xm x;
+  x.channels = 2;
+  x.orders = {1, 0};
+  x.AddPattern(8);
+  x.AddPattern(20);
+  x.At(0, 3, 1) = {49, 2, 0x30, 0xA, 0x0F};
+  x.At(1, 19, 0) = {61, 1, 0, 3, 0x20};
+  x.ins = {modgen::OneSample(modgen::Wave(0, 32)), modgen::OneSample(modgen::Wave(2, 48, 20000, false))};
+  Fixture a, b;
+  ASSERT_TRUE(a.Load(x.Build()));
+  for (int version : {0x0102, 0x0103}) {
+    x.version = version;
+    ASSERT_TRUE(b.Load(x.Build())) << version;
+    ASSERT_EQ(b.song.patterns.size(), a.song.patterns.size());
+    for (size_t p = 0; p < a.song.patterns.size(); p++) {
+      ASSERT_EQ(b.song.patterns[p].rows, a.song.patterns[p].rows);
+      EXPECT_EQ(0, std::memcmp(b.song.patterns[p].cells.data(), a.song.patterns[p].cells.data(),
+                               a.song.patterns[p].cells.size() * sizeof(zqa::Cell)));
+    }
+    EXPECT_EQ(b.song.instruments[1].sample[0].data, a.song.instruments[1].sample[0].data);
+    // Cut inside the trailing sample data: loads what is there, or refuses.
+    std::vector<uint8_t> d = x.Build();
+    for (size_t n = 1; n < d.size(); n += 7) zqa::LoadSong(d.data(), n, b.song);
+  }
+
+  modgen::Mod m;
+  m.channels = 8;
+  m.tag = "8CHN";
+  m.smp.push_back({std::vector<int8_t>(64, 40), 0, 64, 0, 0});
+  m.orders = {0, 1};
+  m.AddPattern();
+  m.AddPattern();
+  for (int c = 0; c < 8; c++) m.pats[1][size_t(5 * 8 + c)] = {uint8_t(37 + c), 1, 0, 0xC, uint8_t(c)};
+  ASSERT_TRUE(a.Load(m.Build()));
+  EXPECT_EQ(a.song.channels, 8);
+  for (const char* tag : {"FLT8", "OKTA", "CD81"}) {
+    m.tag = tag;
+    ASSERT_TRUE(b.Load(m.Build())) << tag;
+    EXPECT_EQ(b.song.channels, 8);
+    EXPECT_EQ(0, std::memcmp(b.song.patterns[1].cells.data(), a.song.patterns[1].cells.data(), 64 * 8 * sizeof(zqa::Cell)))
+        << tag;
+    EXPECT_EQ(b.song.orders[1], 1);
+  }
+  struct { const char* tag; int channels; } counts[] = {{"2CHN", 2}, {"CD61", 6}, {"FA06", 6}, {"10CH", 10}, {"32CH", 32},
+                                                         {"16CN", 16}, {"TDZ3", 3}};
+  for (auto t : counts) {
+    modgen::Mod k = m;
+    k.tag = t.tag;
+    k.channels = t.channels;
+    k.pats.assign(2, std::vector<Cell>(64 * size_t(t.channels)));
+    k.pats[1][size_t(t.channels - 1)] = {49, 1, 0, 0, 0};
+    ASSERT_TRUE(b.Load(k.Build())) << t.tag;
+    EXPECT_EQ(b.song.channels, t.channels);
+    EXPECT_EQ(b.song.patterns[1].cells[size_t(t.channels - 1)].note, 49) << t.tag;  // FA0x: data after 4 more bytes
+    EXPECT_EQ(b.song.instruments[0].sample[0].length, 64u);
+  }
+  m.tag = "33CH";
+  EXPECT_NE(zqa::LoadSong(m.Build().data(), m.Build().size(), b.song), zqa::kLoadOk);
+
+  // 15 samples, no tag: the loop start counts bytes, and a looped sample
+  // plays from it.
+  modgen::Mod st;
+  st.tag = "";
+  std::vector<int8_t> ramp(100);
+  for (int i = 0; i < 100; i++) ramp[size_t(i)] = int8_t(i);
+  st.smp.push_back({ramp, 0, 48, 21, 40});
+  st.AddPattern()[0] = {49, 1, 0, 0, 0};
+  ASSERT_TRUE(b.Load(st.Build()));
+  EXPECT_EQ(b.song.instrumentCount, 15);
+  const zqa::Sample& looped = b.song.instruments[0].sample[0];
+  EXPECT_EQ(looped.loopStart, 0u);
+  EXPECT_EQ(looped.length, 40u);
+  EXPECT_EQ(looped.data[0], 21 * 256);
+  EXPECT_EQ(looped.volume, 48);
+  EXPECT_EQ(zqa::LoadSong(st.Build().data(), 0, b.song), zqa::kLoadOk);  // size unknown: the header tells
+}
+
 TEST(Loader, RejectsBadHeadersAndLimits) {
   Fixture f;
   std::vector<uint8_t> good = OneChannel().Build();
   auto bad = good;
-  bad[58] = 0x03;  // version 1.03
+  bad[58] = 0x01;  // version 1.01
   EXPECT_NE(zqa::LoadSong(bad.data(), bad.size(), f.song), zqa::kLoadOk);
   bad = good;
   bad[68] = 33;  // 33 channels
@@ -202,6 +283,36 @@ TEST(Effects, SlidesAndPortamento) {
   f.Ticks(3);
   EXPECT_EQ(f.C().period, target);  // stops at the target
   EXPECT_EQ(f.player.count.notes, 1u);
+}
+
+// FT2 keeps a tone portamento's direction: once the target is reached from
+// above, a slide past it and another portamento snap back at once. A note
+// on an empty instrument cuts the sounding voice.
+TEST(Effects, PortamentoDirectionAndEmptyInstrumentCut) {
+  auto x = OneChannel();
+  x.ins.push_back(modgen::Ins());  // instrument 2: no samples
+  x.At(0, 0, 0) = {49, 1, 0, 0, 0};
+  x.At(0, 1, 0) = {61, 0, 0, 3, 0xFF};  // reached within the row
+  x.At(0, 2, 0) = {0, 0, 0, 2, 0x20};   // slide down past the target
+  x.At(0, 3, 0) = {0, 0, 0, 3, 0x01};   // speed 1, yet back in one tick
+  x.At(0, 4, 0) = {49, 2, 0, 0, 0};
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  f.player.mix.ramp = false;  // the cut must hold without a ramp to end it
+  const int target = f.player.NoteToPeriod(60, 0);
+  f.Ticks(12);
+  EXPECT_EQ(f.C().period, target);
+  f.Ticks(6);
+  EXPECT_EQ(f.C().period, target + 5 * 0x20 * 4);
+  f.Ticks(2);
+  EXPECT_EQ(f.C().period, target);
+  f.Ticks(4);
+  std::vector<float> buf(2 * 256, 0.0f);
+  f.Ticks(1);
+  f.player.Render(buf.data(), 256);
+  EXPECT_EQ(f.C().smp, nullptr);
+  EXPECT_FALSE(f.C().voice.active);
 }
 
 TEST(Effects, ArpeggioVibratoTremoloTremor) {
@@ -306,7 +417,7 @@ TEST(Envelopes, SustainLoopFadeoutAndPosition) {
   in.vol.loop = true;
   in.vol.loopStart = 2;
   in.vol.loopEnd = 3;
-  in.fadeout = 4096;
+  in.fadeout = 0xFFF;  // the largest FT2 has
   x.ins.push_back(in);
   x.AddPattern(16);
   x.At(0, 0, 0) = {49, 1, 0, 0, 0};
@@ -331,7 +442,7 @@ TEST(Envelopes, SustainLoopFadeoutAndPosition) {
   EXPECT_EQ(after[8], 32);
   EXPECT_EQ(after[11], 44);
   EXPECT_EQ(after[12], 32);
-  EXPECT_EQ(f.C().fadeout, std::max(0, 32768 - 14 * 4096));
+  EXPECT_EQ(f.C().fadeout, std::max(0, 32768 - 14 * 0xFFF));
   f.Ticks(30 - 18 - 14 + 18);
   EXPECT_EQ(f.C().fadeout, 0);
   // L06: a fresh note with its envelope moved to tick 6.
@@ -396,6 +507,53 @@ TEST(Structure, LoopBreakJumpDelayAndSpeed) {
   f.Start(true);
   f.Ticks(400);
   EXPECT_FALSE(f.player.ended);
+}
+
+// Rows visited (order * 100 + row) until the song ends.
+std::vector<int> RowsPlayed(Fixture& f) {
+  std::vector<int> seen;
+  f.Start();
+  for (int guard = 0; !f.player.ended && guard < 4000; guard++) {
+    if (f.player.tick == 0 && !f.player.inDelayRepeat) seen.push_back(f.player.order * 100 + f.player.row);
+    f.Ticks(1);
+  }
+  return seen;
+}
+
+TEST(Structure, JumpBreakOrderLoopBreakRowAndEndlessLoops) {
+  modgen::Xm x;
+  x.channels = 2;
+  x.tempo = 1;
+  x.ins.push_back(modgen::OneSample(modgen::Wave(0, 32)));
+  x.orders = {0, 1, 2};
+  for (int i = 0; i < 3; i++) x.AddPattern(6);
+  x.At(0, 0, 0) = {0, 0, 0, 0xD, 0x03};
+  x.At(0, 0, 1) = {0, 0, 0, 0xB, 0x02};  // a jump after a break drops its row
+  x.At(2, 0, 0) = {0, 0, 0, 0xB, 0x01};
+  x.At(2, 0, 1) = {0, 0, 0, 0xD, 0x04};  // a break after a jump keeps it
+  x.At(1, 4, 0) = {0, 0, 0, 0xE, 0x60};
+  x.At(1, 5, 0) = {0, 0, 0, 0xE, 0x61};  // FT2: the next pattern starts at the loop row
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 200, 104, 105, 104, 105, 204, 205}));
+
+  // An endless loop (E61 restarting itself) ends the song where it comes round.
+  modgen::Xm e;
+  e.channels = 2;
+  e.ins = x.ins;
+  e.AddPattern(5);
+  e.At(0, 1, 0) = {0, 0, 0, 0xE, 0x60};
+  e.At(0, 2, 0) = {0, 0, 0, 0xE, 0x61};
+  e.At(0, 3, 0) = {0, 0, 0, 0xE, 0x61};
+  e.At(0, 4, 1) = {0, 0, 0, 0xD, 0x05};
+  ASSERT_TRUE(f.Load(e.Build()));
+  EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 1, 2, 1, 2, 3}));
+  // The song's length runs to the end of its last tick: 6 rows of 6 ticks
+  // of 882 frames at 125 BPM, whatever the block size.
+  f.Start();
+  std::vector<float> buf(2 * 1000);
+  while (!f.player.Finished()) f.player.Render(buf.data(), 1000);
+  EXPECT_EQ(f.player.count.endFrame, 6u * 6u * 882u);
 }
 
 TEST(Mixer, PingPongForwardAndRamping) {
