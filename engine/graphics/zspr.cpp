@@ -124,7 +124,7 @@ void CZSpr::DrawSprite(unsigned long page, unsigned long sprite, float x, float 
             v.y = y + sy[c] * r->Corner[c].dy;
             v.z = z;
             v.nz = -1.0f;
-            v.Diffuse = v.Specular = 0xFFFFFFFFu;
+            v.Diffuse = 0xFFFFFFFFu;   // specular stays 0: it is added to the texel
             v.u = r->Corner[c].u;
             v.v = r->Corner[c].v;
         }

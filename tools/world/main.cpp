@@ -1,6 +1,7 @@
 // zqworld: writes sprite pages, bitmap fonts and scene files, and the
 // showcase's whole content folder.
 //   zqworld showcase OUTDIR FONTS_DIR   the showcase's files (pack OUTDIR with tmfpack)
+//   zqworld fixtures OUTDIR             objects for the engine's tests and benchmarks
 //   zqworld font FILE.ttf PIXELS SIZE OUT.fnt OUT.bmp
 #include <cmath>
 #include <cstdio>
@@ -61,6 +62,59 @@ static O3dObject Box(const char* name, float hx, float hy, float hz)
     return o;
 }
 
+// A closed sphere of `rings` x `segments` quads (two faces each, the pole
+// rows degenerate), radius r, unit normals, one textured material.
+static O3dObject Ball(const char* name, uint32_t rings, uint32_t segments, float r)
+{
+    O3dObject o;
+    o.Name = name;
+    O3dFrame f;
+    for (uint32_t i = 0; i <= rings; i++)
+        for (uint32_t j = 0; j <= segments; j++) {
+            const float a = 3.14159265f * i / rings, b = 6.2831853f * j / segments;
+            const Vector3 n = {sinf(a) * cosf(b), cosf(a), sinf(a) * sinf(b)};
+            f.Vertices.push_back({n.x * r, n.y * r, n.z * r});
+            f.Normals.push_back(n);
+        }
+    o.Frames.push_back(f);
+    const uint32_t w = segments + 1;
+    for (uint32_t i = 0; i < rings; i++)
+        for (uint32_t j = 0; j < segments; j++) {
+            const uint32_t v0 = i * w + j, v1 = v0 + 1, v2 = v0 + w, v3 = v2 + 1;
+            const uint32_t corners[2][3] = {{v0, v1, v2}, {v1, v3, v2}};
+            for (int k = 0; k < 2; k++) {
+                O3dFace face;
+                memcpy(face.Vertex, corners[k], sizeof(face.Vertex));
+                for (int c = 0; c < 3; c++) {
+                    face.Map[c * 2] = (float)(corners[k][c] % w) / segments;
+                    face.Map[c * 2 + 1] = (float)(corners[k][c] / w) / rings;
+                }
+                o.Faces.push_back(face);
+            }
+        }
+    ZO3D_MATERIAL m = {};
+    m.Type = ZO3D_MAT_TEXTURED;
+    o.Materials.push_back(m);
+    return o;
+}
+
+// Objects for the engine tests and benchmarks of these services.
+static int Fixtures(const std::string& out)
+{
+    mkdir(out.c_str(), 0777);
+    const std::string d = out + "/";
+    O3dObject two = Box("two", 0.5f, 0.5f, 0.5f);
+    ZO3D_MATERIAL m = two.Materials[0];
+    two.Materials.push_back(m);
+    for (size_t i = 0; i < two.Faces.size(); i++)
+        two.Faces[i].Material = (uint32_t)(i % 2);
+    const bool ok = Check(O3dWriteObject(d + "ball20k.3do", Ball("ball20k", 100, 100, 4.0f))) &&
+                    Check(O3dWriteObject(d + "ball.3do", Ball("ball", 12, 16, 1.0f))) &&
+                    Check(O3dWriteObject(d + "box.3do", Box("box", 0.5f, 0.5f, 0.5f))) &&
+                    Check(O3dWriteObject(d + "two.3do", two));
+    return ok ? 0 : 1;
+}
+
 static int Showcase(const std::string& out, const std::string& fonts)
 {
     mkdir(out.c_str(), 0777);
@@ -114,6 +168,8 @@ static int Showcase(const std::string& out, const std::string& fonts)
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && !strcmp(argv[1], "fixtures"))
+        return Fixtures(argv[2]);
     if (argc == 4 && !strcmp(argv[1], "showcase"))
         return Showcase(argv[2], argv[3]);
     if (argc == 7 && !strcmp(argv[1], "font")) {
@@ -125,6 +181,7 @@ int main(int argc, char** argv)
         return ok ? 0 : 1;
     }
     fputs("usage: zqworld showcase OUTDIR FONTS_DIR\n"
+          "       zqworld fixtures OUTDIR\n"
           "       zqworld font FILE.ttf PIXELS SIZE OUT.fnt OUT.bmp\n", stderr);
     return 2;
 }
