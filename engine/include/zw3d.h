@@ -75,10 +75,10 @@ public:
     uint32_t ObjectsDrawn;
     uint32_t ObjectsCulled;
 
-private:
+    // Internal: the lowest free slot (ZW3D_FREE: none); an object put in a
+    // slot with its bounding sphere.
     uint32_t W3D_FreeSlot();
     void W3D_Place(uint32_t slot, unsigned long object);
-    void W3D_Materials(struct ZW3D_TEXT* text, uint32_t slot);
 };
 
 #endif

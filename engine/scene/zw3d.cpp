@@ -65,98 +65,106 @@ void CZW3d::W3D_Place(uint32_t slot, unsigned long object)
     s.Radius = sqrtf(cx * cx + cy * cy + cz * cz) + sqrtf(dx * dx + dy * dy + dz * dz) / 2;
 }
 
+// The scanner's requests, answered by the world.
+struct W3D_LOAD {
+    CZW3d* World;
+    uint32_t Slots[ZW3D_MAX_FILE_OBJECTS];
+    bool SlotsFull;
+};
+
+static bool W3D_OnObject(void* user, uint32_t index, const char* file, const char* key)
+{
+    W3D_LOAD* l = (W3D_LOAD*)user;
+    const uint32_t slot = l->World->W3D_FreeSlot();
+    if (slot == ZW3D_FREE) {
+        l->SlotsFull = true;
+        return false;
+    }
+    l->World->W3D_Place(slot, l->World->O3d->LoadObject(file));
+    memcpy(l->World->Keys[slot], key, ZW3D_KEY_BYTES);
+    l->Slots[index] = slot;
+    return true;
+}
+
+static void W3D_OnTexture(void* user, uint32_t index, const char* name)
+{
+    CZW3d* w = ((W3D_LOAD*)user)->World;
+    w->Textures[index] = w->H3d->LoadTextureFromFile((char*)name);
+    strncpy(w->TextureNames[index], name, ZW3D_NAME_BYTES - 1);
+    w->TextureNames[index][ZW3D_NAME_BYTES - 1] = 0;
+    w->TextureCount = index + 1;
+}
+
+static uint32_t W3D_OnMaterials(void* user, uint32_t index)
+{
+    const W3D_LOAD* l = (const W3D_LOAD*)user;
+    return l->World->O3d->GetNumberMaterials(l->World->Slots[l->Slots[index]]);
+}
+
+// TEXTURED names a texture of the list exactly, or gets texture 0.
+static void W3D_OnEntry(void* user, uint32_t index, uint32_t material, const ZW3D_ENTRY* e)
+{
+    const W3D_LOAD* l = (const W3D_LOAD*)user;
+    CZW3d* w = l->World;
+    const unsigned long object = w->Slots[l->Slots[index]];
+    if (e->Kind == ZW3D_ENTRY_TEXTURED) {
+        uint32_t handle = 0;
+        for (uint32_t t = 0; t < w->TextureCount && !handle; t++)
+            if (!strcmp(w->TextureNames[t], e->Name))
+                handle = w->Textures[t];
+        w->O3d->SetMaterialTextured(object, material, e->Flags, handle, 0, 0);
+    } else if (e->Kind == ZW3D_ENTRY_COLORED) {
+        w->O3d->SetMaterialColored(object, material, e->Flags, e->Color[0], e->Color[1], e->Color[2]);
+    }
+}
+
 bool CZW3d::LoadScene(const char* name)
 {
     if (SceneLoaded)
         return false;
     unsigned long file = Xfs->OpenFile(name);
     const uint32_t size = Xfs->GetFileSize(file);
-    // The file and its normalised copy, in one block.
-    const uint32_t bytes = size * 2 + 1;
-    char* block = size < 0x7FFFFFF0u ? (char*)Mem->GetMem(bytes) : nullptr;
+    // The scanner's key table, the file and its normalised copy in one block.
+    const uint32_t keys = ZW3D_MAX_FILE_OBJECTS * ZW3D_TOKEN_BYTES;
+    const uint32_t bytes = size < 0x70000000u ? size * 2 + 1 + keys : 0;
+    char* block = bytes ? (char*)Mem->GetMem(bytes) : nullptr;
     if (!block) {
         Xfs->CloseFile(file);
         if (Debug)
-            Debug->OutputDebug("W3D: LoadScene(%s): no memory for %u bytes of text", name, size);
+            Debug->OutputDebug("W3D: LoadScene(%s): no memory for %u bytes of text; not loaded", name, size);
         return false;
     }
-    const uint32_t got = Xfs->ReadFile(file, block, size);
+    const uint32_t got = Xfs->ReadFile(file, block + keys, size);
     Xfs->CloseFile(file);
     ZW3D_TEXT text;
-    ZW3D_Normalise(block, got, block + size, &text);
-    ObjectCount = 0;
+    ZW3D_Normalise(block + keys, got, block + keys + size, &text);
     TextureCount = 0;
+    ObjectCount = 0;
     for (uint32_t i = 0; i < ZW3D_MAX_OBJECTS; i++)
         ObjectCount += Slots[i] != ZW3D_FREE;
 
-    char objectFile[ZW3D_TOKEN_BYTES], key[ZW3D_TOKEN_BYTES];
-    uint32_t loaded[ZW3D_MAX_FILE_OBJECTS], loadedCount = 0;
-    if (ZW3D_FindKey(&text, "[OBJECTS]", true)) {
-        while (ZW3D_Token(&text, objectFile) && objectFile[0] && ZW3D_Token(&text, key) && key[0]) {
-            const uint32_t slot = W3D_FreeSlot();
-            if (loadedCount == ZW3D_MAX_FILE_OBJECTS || slot == ZW3D_FREE) {
-                if (Debug)
-                    Debug->OutputDebug("W3D: LoadScene(%s): %s; the object list is cut before %s", name,
-                                       slot == ZW3D_FREE ? "all 1000 object slots are taken"
-                                                         : "a scene file holds at most 512 objects",
-                                       objectFile);
-                break;
-            }
-            W3D_Place(slot, O3d->LoadObject(objectFile));
-            memcpy(Keys[slot], key, sizeof(Keys[slot]));
-            loaded[loadedCount++] = slot;
-        }
+    W3D_LOAD load;
+    load.World = this;
+    load.SlotsFull = false;
+    const ZW3D_SCENE_CALLS calls = {&load, W3D_OnObject, W3D_OnTexture, W3D_OnMaterials, W3D_OnEntry};
+    ZW3D_SCENE_COUNTS counts;
+    ZW3D_ReadScene(&text, &calls, block, &counts);
+    if (Debug) {
+        if (counts.ObjectsCut)
+            Debug->OutputDebug("W3D: LoadScene(%s): %s; the object list is cut after %u objects", name,
+                               load.SlotsFull ? "all 1000 object slots are taken"
+                                              : "a scene file holds at most 512 objects",
+                               counts.Objects);
+        if (counts.TexturesCut)
+            Debug->OutputDebug("W3D: LoadScene(%s): a scene file holds at most 500 textures; the rest are not loaded",
+                               name);
+        if (text.TokensCut)
+            Debug->OutputDebug("W3D: LoadScene(%s): %u words longer than 511 characters (texture names 499) were cut",
+                               name, text.TokensCut);
     }
-    char texture[ZW3D_TOKEN_BYTES];
-    if (ZW3D_FindKey(&text, "[TEXTURES]", true)) {
-        while (ZW3D_Token(&text, texture) && texture[0]) {
-            if (TextureCount == ZW3D_MAX_TEXTURES) {
-                if (Debug)
-                    Debug->OutputDebug("W3D: LoadScene(%s): a scene file holds at most 500 textures; the list is "
-                                       "cut before %s", name, texture);
-                break;
-            }
-            if (strlen(texture) >= ZW3D_NAME_BYTES) {
-                texture[ZW3D_NAME_BYTES - 1] = 0;
-                text.TokensCut++;
-            }
-            Textures[TextureCount] = H3d->LoadTextureFromFile(texture);
-            memcpy(TextureNames[TextureCount], texture, ZW3D_NAME_BYTES);
-            TextureCount++;
-        }
-    }
-    for (uint32_t i = 0; i < loadedCount; i++)
-        W3D_Materials(&text, loaded[i]);
-    if (text.TokensCut && Debug)
-        Debug->OutputDebug("W3D: LoadScene(%s): %u words longer than 511 characters (texture names 499) were cut",
-                           name, text.TokensCut);
     Mem->FreeMem(block, bytes);
     SceneLoaded = 1;
     return true;
-}
-
-// The object's section follows the second occurrence of its key.
-void CZW3d::W3D_Materials(ZW3D_TEXT* text, uint32_t slot)
-{
-    if (!ZW3D_FindKey(text, Keys[slot], true) || !ZW3D_FindKey(text, Keys[slot], false))
-        return;
-    const unsigned long object = Slots[slot];
-    const unsigned long count = O3d->GetNumberMaterials(object);
-    ZW3D_ENTRY entry;
-    for (unsigned long m = 0; m < count; m++) {
-        ZW3D_ReadEntry(text, &entry);
-        if (entry.Kind == ZW3D_ENTRY_END)
-            return;
-        if (entry.Kind == ZW3D_ENTRY_TEXTURED) {
-            uint32_t handle = 0;
-            for (uint32_t t = 0; t < TextureCount && !handle; t++)
-                if (!strcmp(TextureNames[t], entry.Name))
-                    handle = Textures[t];
-            O3d->SetMaterialTextured(object, m, entry.Flags, handle, 0, 0);
-        } else if (entry.Kind == ZW3D_ENTRY_COLORED) {
-            O3d->SetMaterialColored(object, m, entry.Flags, entry.Color[0], entry.Color[1], entry.Color[2]);
-        }
-    }
 }
 
 void CZW3d::FreeScene()

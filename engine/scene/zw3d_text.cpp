@@ -97,3 +97,47 @@ void ZW3D_ReadEntry(ZW3D_TEXT* text, ZW3D_ENTRY* entry)
         entry->Kind = ZW3D_ENTRY_OTHER;
     }
 }
+
+void ZW3D_ReadScene(ZW3D_TEXT* text, const ZW3D_SCENE_CALLS* calls, char* keys, ZW3D_SCENE_COUNTS* counts)
+{
+    memset(counts, 0, sizeof(*counts));
+    char file[ZW3D_TOKEN_BYTES], key[ZW3D_TOKEN_BYTES];
+    if (ZW3D_FindKey(text, "[OBJECTS]", true)) {
+        // A pair without its key ends the list; that object is not loaded.
+        while (ZW3D_Token(text, file) && file[0] && ZW3D_Token(text, key) && key[0]) {
+            if (counts->Objects == ZW3D_MAX_FILE_OBJECTS || !calls->Object(calls->User, counts->Objects, file, key)) {
+                counts->ObjectsCut = true;
+                break;
+            }
+            memcpy(keys + counts->Objects++ * ZW3D_TOKEN_BYTES, key, ZW3D_TOKEN_BYTES);
+        }
+    }
+    if (ZW3D_FindKey(text, "[TEXTURES]", true)) {
+        while (ZW3D_Token(text, file) && file[0]) {
+            if (counts->Textures == ZW3D_MAX_TEXTURES) {
+                counts->TexturesCut = true;
+                break;
+            }
+            if (strlen(file) >= ZW3D_TEXTURE_NAME_BYTES) {
+                file[ZW3D_TEXTURE_NAME_BYTES - 1] = 0;
+                text->TokensCut++;
+            }
+            calls->Texture(calls->User, counts->Textures++, file);
+        }
+    }
+    // Each object's section follows the second occurrence of its key; a
+    // missing section or one that ends early counts as empty from there.
+    ZW3D_ENTRY entry;
+    for (uint32_t i = 0; i < counts->Objects; i++) {
+        const char* k = keys + i * ZW3D_TOKEN_BYTES;
+        if (!ZW3D_FindKey(text, k, true) || !ZW3D_FindKey(text, k, false))
+            continue;
+        const uint32_t materials = calls->Materials(calls->User, i);
+        for (uint32_t m = 0; m < materials; m++) {
+            ZW3D_ReadEntry(text, &entry);
+            if (entry.Kind == ZW3D_ENTRY_END)
+                break;
+            calls->Entry(calls->User, i, m, &entry);
+        }
+    }
+}

@@ -12,8 +12,10 @@
 
 #include <cstdint>
 
-#define ZW3D_TOKEN_BYTES 512        // a token keeps at most 511 characters
-#define ZW3D_TEXTURE_NAME_BYTES 500 // texture names keep at most 499
+#include "zw3d.h"     // the limits
+
+#define ZW3D_TOKEN_BYTES ZW3D_KEY_BYTES         // a token keeps at most 511 characters
+#define ZW3D_TEXTURE_NAME_BYTES ZW3D_NAME_BYTES  // texture names keep at most 499
 
 struct ZW3D_TEXT {
     const char* Text;       // normalised: no carriage returns, ends at its first NUL
@@ -47,5 +49,25 @@ struct ZW3D_ENTRY {
 };
 // ZW3D_ENTRY_END when the text ends before the entry is complete.
 void ZW3D_ReadEntry(ZW3D_TEXT* text, ZW3D_ENTRY* entry);
+
+// What a scene's text asks for, in order: every object of "[OBJECTS]", every
+// texture of "[TEXTURES]", then each object's material entries.
+struct ZW3D_SCENE_CALLS {
+    void* User;
+    // False refuses the object (no room): the list ends there.
+    bool (*Object)(void* user, uint32_t index, const char* file, const char* key);
+    void (*Texture)(void* user, uint32_t index, const char* name);
+    uint32_t (*Materials)(void* user, uint32_t index);
+    void (*Entry)(void* user, uint32_t index, uint32_t material, const ZW3D_ENTRY* entry);
+};
+
+struct ZW3D_SCENE_COUNTS {
+    uint32_t Objects, Textures;
+    bool ObjectsCut, TexturesCut;   // the file listed more than the limits
+};
+
+// Walks a normalised scene text. Object keys are kept here while reading
+// (`keys`: ZW3D_MAX_FILE_OBJECTS * ZW3D_TOKEN_BYTES bytes of the caller's).
+void ZW3D_ReadScene(ZW3D_TEXT* text, const ZW3D_SCENE_CALLS* calls, char* keys, ZW3D_SCENE_COUNTS* counts);
 
 #endif
