@@ -94,11 +94,15 @@ public:
 
 private:
     uint32_t* LeafList;         // LeafCapacity entries while building
+    uint32_t* Scratch;          // while building: (depth + 1) candidate lists of ScratchFaces
+    uint32_t ScratchFaces;
     void OCTR_ResetNodes();
     sOctreeNode* OCTR_GetOctreeMem();
     void OCTR_FreeOctreeNodeMem();
-    bool OCTR_CalculateOctree(sOctreeNode* node, float radius, float half, Vector3 centre, uint32_t depth);
-    bool OCTR_GetNodeFaces(sOctreeNode* node, float radius, Vector3 centre);
+    bool OCTR_CalculateOctree(sOctreeNode* node, float radius, float half, Vector3 centre, uint32_t depth,
+                              const uint32_t* in, uint32_t n);
+    bool OCTR_GetNodeFaces(sOctreeNode* node, float radius, Vector3 centre, const uint32_t* in, uint32_t n);
+    uint32_t OCTR_Touching(const uint32_t* in, uint32_t n, Vector3 centre, float radius, uint32_t* out);
     void OCTR_OctreeResizeFix(sOctreeNode* node, int32_t delta, uint32_t depth);
     void OCTR_FreeLeaves(sOctreeNode* node, uint32_t depth);
     void OCTR_ClearFaces();

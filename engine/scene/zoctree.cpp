@@ -45,7 +45,7 @@ CZOctree::CZOctree()
     : Mem(nullptr), Mth(nullptr), O3d(nullptr), H3d(nullptr), Debug(nullptr), Cursor(nullptr), UsedBytes(0),
       FaceFlags(nullptr), FaceCapacity(0), LeafCapacity(0), Initialised(0), Source(nullptr), BuildObject(0),
       BuildEntity(nullptr), NodesVisited(0), NodesCulled(0), FacesDrawn(0), LeafFacesDropped(0), LeafList(nullptr),
-      LoggedRefusals(0)
+      Scratch(nullptr), ScratchFaces(0), LoggedRefusals(0)
 {
     OCTR_ResetNodes();
 }
@@ -160,6 +160,20 @@ unsigned long CZOctree::CreateOctreeEntity(unsigned long object, unsigned long d
         LoggedRefusals |= OCTR_REFUSE_MEM;
         return 0;
     }
+    // Candidate lists, one per level plus the leaf's.
+    ScratchFaces = h->FaceCount;
+    const uint32_t scratchBytes = (depth + 1) * ScratchFaces * 4 + 4;
+    Scratch = (uint32_t*)Mem->GetMem(scratchBytes);
+    if (!Scratch) {
+        if (rotated)
+            Mem->FreeMem(rotated, h->VertexCount * sizeof(Vector3) + 1);
+        Mem->FreeMem(area, estimate);
+        Mem->FreeMem(e, sizeof(ZOCTREE_ENTITY));
+        if (!(LoggedRefusals & OCTR_REFUSE_MEM) && Debug)
+            Debug->OutputDebug("OCTR: CreateOctreeEntity: no memory for %u bytes of face lists; refused", scratchBytes);
+        LoggedRefusals |= OCTR_REFUSE_MEM;
+        return 0;
+    }
     Source = rotated ? rotated : OCTR_FirstFrame(object);
     BuildObject = object;
     BuildEntity = e;
@@ -177,7 +191,9 @@ unsigned long CZOctree::CreateOctreeEntity(unsigned long object, unsigned long d
     const float half = extent + extent / 8;
     Cursor = area;
     UsedBytes = sizeof(sOctreeNode);
-    OCTR_CalculateOctree(area, half * OCTR_SQRT3, half, {0, 0, 0}, depth);
+    OCTR_CalculateOctree(area, half * OCTR_SQRT3, half, {0, 0, 0}, depth, nullptr, h->FaceCount);
+    Mem->FreeMem(Scratch, scratchBytes);
+    Scratch = nullptr;
 
     // Compact: a block of exactly the used size, children relocated.
     sOctreeNode* tight = (sOctreeNode*)Mem->GetMem(UsedBytes);
@@ -198,17 +214,54 @@ unsigned long CZOctree::CreateOctreeEntity(unsigned long object, unsigned long d
     return (unsigned long)(uintptr_t)e;
 }
 
-bool CZOctree::OCTR_CalculateOctree(sOctreeNode* node, float radius, float half, Vector3 centre, uint32_t depth)
+// How far from a node's centre its own sphere and every sphere below it
+// reach: children stand half a half-size diagonal away and keep two thirds
+// of the radius, so they reach past their parent's sphere.
+static float OCTR_Reach(float radius, float half, uint32_t depth)
 {
     if (!depth)
-        return OCTR_GetNodeFaces(node, radius, centre);
+        return radius;
+    return fmaxf(radius, half / 2 * OCTR_SQRT3 + OCTR_Reach(radius - radius / 3, half / 2, depth - 1));
+}
+
+// Faces of `in` (count n) that touch the sphere (centre, radius), written to `out`.
+uint32_t CZOctree::OCTR_Touching(const uint32_t* in, uint32_t n, Vector3 centre, float radius, uint32_t* out)
+{
+    const ZO3D_FACE* all = (const ZO3D_FACE*)(uintptr_t)OCTR_Header(BuildObject)->Faces;
+    const Sphere3 sphere = {centre, radius};
+    POLYSTRUCT poly;
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < n; i++) {
+        const ZO3D_FACE& f = all[in ? in[i] : i];
+        for (int c = 0; c < 3; c++) {
+            const Vector3& p = Source[f.Vertex[c]];
+            poly.Vertex[c].x = p.x;
+            poly.Vertex[c].y = p.y;
+            poly.Vertex[c].z = p.z;
+        }
+        if (Mth->TestSphereToTriangle(&sphere, &poly))
+            out[kept++] = in ? in[i] : i;
+    }
+    return kept;
+}
+
+// `in`: the faces that may touch a sphere of this subtree (null: all of the
+// object's, n of them). Each level filters them into its own part of the
+// scratch list, so a leaf tests only the faces near it.
+bool CZOctree::OCTR_CalculateOctree(sOctreeNode* node, float radius, float half, Vector3 centre, uint32_t depth,
+                                    const uint32_t* in, uint32_t n)
+{
+    if (!depth)
+        return OCTR_GetNodeFaces(node, radius, centre, in, n);
     node->Radius = radius;
+    uint32_t* candidates = Scratch + (size_t)(depth - 1) * ScratchFaces;
+    n = OCTR_Touching(in, n, centre, OCTR_Reach(radius, half, depth), candidates);
     bool any = false;
     for (int k = 0; k < 8; k++) {
         sOctreeNode* child = OCTR_GetOctreeMem();
         node->Children[k] = (uint32_t)(uintptr_t)child;
-        if (OCTR_CalculateOctree(child, radius - radius / 3, half / 2, OCTR_Child(centre, Octants[k], half),
-                                 depth - 1)) {
+        if (n && OCTR_CalculateOctree(child, radius - radius / 3, half / 2, OCTR_Child(centre, Octants[k], half),
+                                      depth - 1, candidates, n)) {
             any = true;
         } else {
             OCTR_FreeOctreeNodeMem();
@@ -218,27 +271,17 @@ bool CZOctree::OCTR_CalculateOctree(sOctreeNode* node, float radius, float half,
     return any;
 }
 
-bool CZOctree::OCTR_GetNodeFaces(sOctreeNode* node, float radius, Vector3 centre)
+bool CZOctree::OCTR_GetNodeFaces(sOctreeNode* node, float radius, Vector3 centre, const uint32_t* in, uint32_t n)
 {
-    const ZO3D_HEADER* h = OCTR_Header(BuildObject);
-    const ZO3D_FACE* f = (const ZO3D_FACE*)(uintptr_t)h->Faces;
-    const Sphere3 sphere = {centre, radius};
-    POLYSTRUCT poly;
-    uint32_t count = 0, dropped = 0;
-    for (uint32_t i = 0; i < h->FaceCount; i++, f++) {
-        for (int c = 0; c < 3; c++) {
-            const Vector3& p = Source[f->Vertex[c]];
-            poly.Vertex[c].x = p.x;
-            poly.Vertex[c].y = p.y;
-            poly.Vertex[c].z = p.z;
-        }
-        if (!Mth->TestSphereToTriangle(&sphere, &poly))
-            continue;
-        if (count < LeafCapacity)
-            LeafList[count++] = i;
-        else
-            dropped++;
+    // The touching faces, in face order, go to the end of the scratch list
+    // first; the leaf keeps at most its capacity of them.
+    uint32_t* touching = Scratch + (size_t)BuildEntity->Depth * ScratchFaces;
+    uint32_t count = OCTR_Touching(in, n, centre, radius, touching), dropped = 0;
+    if (count > LeafCapacity) {
+        dropped = count - LeafCapacity;
+        count = LeafCapacity;
     }
+    memcpy(LeafList, touching, count * 4);
     if (dropped) {
         LeafFacesDropped += dropped;
         if (!(LoggedRefusals & OCTR_REFUSE_LEAF) && Debug)
@@ -382,6 +425,9 @@ bool CZOctree::TestSphereWithEntity(unsigned long entity, Sphere3* sphere, unsig
         return false;
     const Vector3 centre = OCTR_Placement(e, placement);
     const sOctreeNode* root = (const sOctreeNode*)(uintptr_t)e->Nodes;
+    // Leaves share faces: each face is tested once (flag 0 = tested).
+    if (testFaces && Initialised && OCTR_Header(e->Object)->FaceCount <= FaceCapacity)
+        OCTR_ClearFaces();
     return OCTR_WithSphere(e, root, sphere, centre, root->Radius / OCTR_SQRT3, e->Depth, testFaces, placement);
 }
 
@@ -416,7 +462,13 @@ bool CZOctree::OCTR_TestFacesWithSphere(uint32_t object, const uint32_t* faces, 
     if (placement == 3)
         Mth->SetTranslation(at.x, at.y, at.z);
     POLYSTRUCT poly;
+    const bool once = Initialised && h->FaceCount <= FaceCapacity;
     for (uint32_t i = 0; i < count; i++) {
+        if (once) {
+            if (!FaceFlags[faces[i]])
+                continue;
+            FaceFlags[faces[i]] = 0;
+        }
         const ZO3D_FACE& f = all[faces[i]];
         for (int c = 0; c < 3; c++) {
             Vector3 p = v[f.Vertex[c]];

@@ -67,12 +67,11 @@ namespace {
 // green / blue, white): sprite 0 the green quadrant, 2 x 2 units.
 std::vector<uint8_t> Page(const char* texture, int sprites)
 {
-    std::vector<uint8_t> b(ZSPR_HEADER_BYTES, 0);
+    std::vector<uint8_t> b(ZSPR_HEADER_BYTES + sprites * sizeof(ZSPR_RECORD), 0);
     memcpy(b.data(), texture, strlen(texture) + 1);
-    for (int i = 0; i < sprites; i++) {
-        const ZSPR_RECORD r = {{{0.5f, 0, 1, 1}, {1, 0, 1, 1}, {0.5f, 0.5f, 1, 1}, {1, 0.5f, 1, 1}}};
-        b.insert(b.end(), (const uint8_t*)&r, (const uint8_t*)&r + sizeof(r));
-    }
+    const ZSPR_RECORD r = {{{0.5f, 0, 1, 1}, {1, 0, 1, 1}, {0.5f, 0.5f, 1, 1}, {1, 0.5f, 1, 1}}};
+    for (int i = 0; i < sprites; i++)
+        memcpy(b.data() + ZSPR_HEADER_BYTES + i * sizeof(r), &r, sizeof(r));
     return b;
 }
 }  // namespace
