@@ -1,7 +1,5 @@
 #include "zspr.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "zdebug.h"
@@ -32,19 +30,13 @@ CZSpr::~CZSpr()
             FreeSpritesPage(i);
 }
 
-void CZSpr::SPR_Refuse(uint32_t reason, const char* format, ...)
-{
-    CallsRefused++;
-    if ((RefusalsLogged & reason) || !Debug)
-        return;
-    RefusalsLogged |= reason;
-    char text[ZDEBUG_LINE_MAX];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof(text), format, args);
-    va_end(args);
-    Debug->OutputDebug("SPR: %s", text);
-}
+// A caller's mistake: counted, and logged the first time of its kind.
+#define SPR_REFUSE(reason, ...)                                           \
+    do {                                                                  \
+        CallsRefused++;                                                   \
+        if (Debug)                                                        \
+            Debug->OutputDebugOnce(&RefusalsLogged, reason, __VA_ARGS__); \
+    } while (0)
 
 unsigned long CZSpr::LoadSpritesPage(const char* file, unsigned long colourKey)
 {
@@ -52,7 +44,7 @@ unsigned long CZSpr::LoadSpritesPage(const char* file, unsigned long colourKey)
     while (page < ZSPR_MAX_PAGES && PageTexture[page] != ZSPR_FREE_SLOT)
         page++;
     if (page == ZSPR_MAX_PAGES) {
-        SPR_Refuse(SPR_REFUSE_FULL, "LoadSpritesPage(%s): all 20 sprite pages are in use; free one first", file);
+        SPR_REFUSE(SPR_REFUSE_FULL, "SPR: LoadSpritesPage(%s): all 20 sprite pages are in use; free one first", file);
         return ZSPR_NO_PAGE;
     }
     unsigned long handle = Xfs->OpenFile(file);
@@ -84,7 +76,7 @@ unsigned long CZSpr::LoadSpritesPage(const char* file, unsigned long colourKey)
 void CZSpr::FreeSpritesPage(unsigned long page)
 {
     if (page >= ZSPR_MAX_PAGES || PageTexture[page] == ZSPR_FREE_SLOT) {
-        SPR_Refuse(SPR_REFUSE_INDEX, "FreeSpritesPage/DrawSprite: page %lu is not loaded; ignored", page);
+        SPR_REFUSE(SPR_REFUSE_INDEX, "SPR: FreeSpritesPage/DrawSprite: page %lu is not loaded; ignored", page);
         return;
     }
     H3d->UnloadTexture(PageTexture[page]);
@@ -103,7 +95,7 @@ unsigned long CZSpr::GetSpriteCount(unsigned long page)
 void CZSpr::DrawSprite(unsigned long page, unsigned long sprite, float x, float y, float z, unsigned long flags)
 {
     if (sprite >= GetSpriteCount(page)) {
-        SPR_Refuse(SPR_REFUSE_INDEX, "DrawSprite: sprite %lu of page %lu is out of range (%lu sprites); ignored",
+        SPR_REFUSE(SPR_REFUSE_INDEX, "SPR: DrawSprite: sprite %lu of page %lu is out of range (%lu sprites); ignored",
                    sprite, page, GetSpriteCount(page));
         return;
     }

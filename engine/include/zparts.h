@@ -81,7 +81,7 @@ public:
 
 private:
     ZPARTS_PARTICLE* PARTS_Particle(unsigned long system, unsigned long index, const char* caller);
-    void PARTS_Refuse(uint32_t reason, const char* format, ...) __attribute__((format(gnu_printf, 3, 4)));
+    void PARTS_Positions(unsigned long system, Vector3* positions, unsigned long n, bool set);
     uint32_t RefusalsLogged;
 };
 

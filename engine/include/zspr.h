@@ -43,7 +43,6 @@ public:
     uint32_t CallsRefused;
 
 private:
-    void SPR_Refuse(uint32_t reason, const char* format, ...) __attribute__((format(gnu_printf, 3, 4)));
     uint32_t RefusalsLogged;
 };
 

@@ -116,9 +116,8 @@ bool CZOctree::OCTR_Usable(unsigned long object, const char* caller)
     }
     if (!why)
         return true;
-    if (!(LoggedRefusals & reason) && Debug)
-        Debug->OutputDebug("OCTR: %s: %s; refused", caller, why);
-    LoggedRefusals |= reason;
+    if (Debug)
+        Debug->OutputDebugOnce(&LoggedRefusals, reason, "OCTR: %s: %s; refused", caller, why);
     return false;
 }
 
@@ -127,9 +126,10 @@ unsigned long CZOctree::CreateOctreeEntity(unsigned long object, unsigned long d
     if (!OCTR_Usable(object, "CreateOctreeEntity"))
         return 0;
     if (depth > ZOCTREE_MAX_DEPTH) {
-        if (!(LoggedRefusals & OCTR_REFUSE_DEPTH) && Debug)
-            Debug->OutputDebug("OCTR: CreateOctreeEntity: depth %lu is over %u; refused", depth, ZOCTREE_MAX_DEPTH);
-        LoggedRefusals |= OCTR_REFUSE_DEPTH;
+        if (Debug)
+            Debug->OutputDebugOnce(&LoggedRefusals, OCTR_REFUSE_DEPTH,
+                                   "OCTR: CreateOctreeEntity: depth %lu is over %u; refused", depth,
+                                   ZOCTREE_MAX_DEPTH);
         return 0;
     }
     OCTR_ResetNodes();
@@ -155,9 +155,9 @@ unsigned long CZOctree::CreateOctreeEntity(unsigned long object, unsigned long d
             Mem->FreeMem(area, estimate);
         if (e)
             Mem->FreeMem(e, sizeof(ZOCTREE_ENTITY));
-        if (!(LoggedRefusals & OCTR_REFUSE_MEM) && Debug)
-            Debug->OutputDebug("OCTR: CreateOctreeEntity: no memory for %u bytes of nodes; refused", estimate);
-        LoggedRefusals |= OCTR_REFUSE_MEM;
+        if (Debug)
+            Debug->OutputDebugOnce(&LoggedRefusals, OCTR_REFUSE_MEM,
+                                   "OCTR: CreateOctreeEntity: no memory for %u bytes of nodes; refused", estimate);
         return 0;
     }
     // Candidate lists, one per level plus the leaf's.
@@ -169,9 +169,10 @@ unsigned long CZOctree::CreateOctreeEntity(unsigned long object, unsigned long d
             Mem->FreeMem(rotated, h->VertexCount * sizeof(Vector3) + 1);
         Mem->FreeMem(area, estimate);
         Mem->FreeMem(e, sizeof(ZOCTREE_ENTITY));
-        if (!(LoggedRefusals & OCTR_REFUSE_MEM) && Debug)
-            Debug->OutputDebug("OCTR: CreateOctreeEntity: no memory for %u bytes of face lists; refused", scratchBytes);
-        LoggedRefusals |= OCTR_REFUSE_MEM;
+        if (Debug)
+            Debug->OutputDebugOnce(&LoggedRefusals, OCTR_REFUSE_MEM,
+                                   "OCTR: CreateOctreeEntity: no memory for %u bytes of face lists; refused",
+                                   scratchBytes);
         return 0;
     }
     Source = rotated ? rotated : OCTR_FirstFrame(object);
@@ -284,10 +285,10 @@ bool CZOctree::OCTR_GetNodeFaces(sOctreeNode* node, float radius, Vector3 centre
     memcpy(LeafList, touching, count * 4);
     if (dropped) {
         LeafFacesDropped += dropped;
-        if (!(LoggedRefusals & OCTR_REFUSE_LEAF) && Debug)
-            Debug->OutputDebug("OCTR: CreateOctreeEntity: a leaf touches more than %u faces (leaf capacity); "
-                               "%u not kept: build deeper or raise the capacity", LeafCapacity, dropped);
-        LoggedRefusals |= OCTR_REFUSE_LEAF;
+        if (Debug)
+            Debug->OutputDebugOnce(&LoggedRefusals, OCTR_REFUSE_LEAF,
+                                   "OCTR: CreateOctreeEntity: a leaf touches more than %u faces (leaf capacity); "
+                                   "%u not kept: build deeper or raise the capacity", LeafCapacity, dropped);
     }
     uint32_t* list = count ? (uint32_t*)Mem->GetMem(count * 4) : nullptr;
     if (count && !list)

@@ -1,7 +1,5 @@
 #include "zparts.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "zdebug.h"
@@ -29,19 +27,13 @@ CZParts::~CZParts()
             DestroySystem((unsigned long)(uintptr_t)Systems[i]);
 }
 
-void CZParts::PARTS_Refuse(uint32_t reason, const char* format, ...)
-{
-    CallsRefused++;
-    if ((RefusalsLogged & reason) || !Debug)
-        return;
-    RefusalsLogged |= reason;
-    char text[ZDEBUG_LINE_MAX];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof(text), format, args);
-    va_end(args);
-    Debug->OutputDebug("PARTS: %s", text);
-}
+// A caller's mistake: counted, and logged the first time of its kind.
+#define PARTS_REFUSE(reason, ...)                                         \
+    do {                                                                  \
+        CallsRefused++;                                                   \
+        if (Debug)                                                        \
+            Debug->OutputDebugOnce(&RefusalsLogged, reason, __VA_ARGS__); \
+    } while (0)
 
 unsigned long CZParts::CreateSystem(unsigned long capacity)
 {
@@ -49,7 +41,7 @@ unsigned long CZParts::CreateSystem(unsigned long capacity)
     while (slot < ZPARTS_MAX_SYSTEMS && Systems[slot])
         slot++;
     if (slot == ZPARTS_MAX_SYSTEMS) {
-        PARTS_Refuse(PARTS_REFUSE_FULL, "CreateSystem: all 4000 particle systems are in use; destroy one first");
+        PARTS_REFUSE(PARTS_REFUSE_FULL, "PARTS: CreateSystem: all 4000 particle systems are in use; destroy one first");
         return 0;
     }
     if (capacity > 0xFFFFFFFFu / sizeof(ZPARTS_PARTICLE))
@@ -102,7 +94,7 @@ ZPARTS_PARTICLE* CZParts::PARTS_Particle(unsigned long system, unsigned long ind
 {
     ZPARTS_SYSTEM* s = (ZPARTS_SYSTEM*)(uintptr_t)system;
     if (index >= s->Count) {
-        PARTS_Refuse(PARTS_REFUSE_INDEX, "%s: particle %lu of a system holding %u; ignored", caller, index,
+        PARTS_REFUSE(PARTS_REFUSE_INDEX, "PARTS: %s: particle %lu of a system holding %u; ignored", caller, index,
                      s->Count);
         return nullptr;
     }
@@ -110,31 +102,29 @@ ZPARTS_PARTICLE* CZParts::PARTS_Particle(unsigned long system, unsigned long ind
 }
 
 // Array operations reach at most the inserted particles.
-static uint32_t PARTS_Clamp(const ZPARTS_SYSTEM* s, unsigned long n)
+void CZParts::PARTS_Positions(unsigned long system, Vector3* positions, unsigned long n, bool set)
 {
-    return n > s->Count ? s->Count : (uint32_t)n;
+    ZPARTS_SYSTEM* s = (ZPARTS_SYSTEM*)(uintptr_t)system;
+    if (n > s->Count) {
+        PARTS_REFUSE(PARTS_REFUSE_COUNT, "PARTS: Set/GetSystemPositions: %lu positions for %u particles; only "
+                                         "the inserted ones are used", n, s->Count);
+        n = s->Count;
+    }
+    for (uint32_t i = 0; i < n; i++)
+        if (set)
+            s->Particles[i].Position = positions[i];
+        else
+            positions[i] = s->Particles[i].Position;
 }
 
 void CZParts::SetSystemPositions(unsigned long system, Vector3* positions, unsigned long n)
 {
-    ZPARTS_SYSTEM* s = (ZPARTS_SYSTEM*)(uintptr_t)system;
-    if (n > s->Count)
-        PARTS_Refuse(PARTS_REFUSE_COUNT, "SetSystemPositions/GetSystemPositions: more positions than particles; "
-                                         "only the inserted ones are used");
-    const uint32_t c = PARTS_Clamp(s, n);
-    for (uint32_t i = 0; i < c; i++)
-        s->Particles[i].Position = positions[i];
+    PARTS_Positions(system, positions, n, true);
 }
 
 void CZParts::GetSystemPositions(unsigned long system, Vector3* positions, unsigned long n)
 {
-    ZPARTS_SYSTEM* s = (ZPARTS_SYSTEM*)(uintptr_t)system;
-    if (n > s->Count)
-        PARTS_Refuse(PARTS_REFUSE_COUNT, "SetSystemPositions/GetSystemPositions: more positions than particles; "
-                                         "only the inserted ones are used");
-    const uint32_t c = PARTS_Clamp(s, n);
-    for (uint32_t i = 0; i < c; i++)
-        positions[i] = s->Particles[i].Position;
+    PARTS_Positions(system, positions, n, false);
 }
 
 void CZParts::SetSystemTexture(unsigned long system, unsigned long texture)

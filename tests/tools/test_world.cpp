@@ -13,7 +13,10 @@
 namespace {
 
 struct Scan {
-    explicit Scan(const std::string& file) : buf(file.size() + 1) { ZW3D_Normalise(file.data(), (uint32_t)file.size(), buf.data(), &t); }
+    explicit Scan(const std::string& file) : buf(file.size() + 1)
+    {
+        ZW3D_Normalise(file.data(), (uint32_t)file.size(), buf.data(), &t);
+    }
     std::vector<std::string> Tokens()
     {
         std::vector<std::string> out;
