@@ -68,7 +68,8 @@ int main(int argc, char** argv)
     const unsigned long ball = o3d->LoadObject(ZQ_WORLD_FIXTURES "/ball20k.3do");
     const uint32_t faces = o3d->GetNumberOfFaces(ball);
     z->Octree->InitOctrees(faces, faces);
-    for (unsigned long depth = 3; depth <= 5; depth++) {
+    const unsigned long deepest = quick ? 3 : 5;
+    for (unsigned long depth = 3; depth <= deepest; depth++) {
         unsigned long t = 0;
         const double build = Time(1, [&] {
             if (t)
@@ -79,13 +80,13 @@ int main(int argc, char** argv)
                ((const ZOCTREE_ENTITY*)(uintptr_t)t)->AreaBytes);
         z->Octree->DestroyOctreeEntity(t);
     }
-    const unsigned long tree = z->Octree->CreateOctreeEntity(ball, 5, 0);
+    const unsigned long tree = z->Octree->CreateOctreeEntity(ball, deepest, 0);
     o3d->SetObjectPosition(ball, 0.0f, 0.0f, 0.0f);
     Vector3 eye = {0, 0, -8}, at = {8, 0, 0};
     h3d->SetProyectionParams(1.0f, 1000.0f, 90.0f, 90.0f);
     h3d->SetCameraPosition(&eye, &at, nullptr);
     z->Octree->DrawOctreeEntity(tree, 1);
-    printf("bench_services: sphere octree, %u faces, depth 5, %u faces in visible leaves\n", faces,
+    printf("bench_services: sphere octree, %u faces, depth %lu, %u faces in visible leaves\n", faces, deepest,
            z->Octree->FacesDrawn);
     const double allQ = Time(n, [&] { o3d->DrawAllObject(ball, 1); h3d->H3D_DeleteTables(); });
     const double octQ = Time(n, [&] { z->Octree->DrawOctreeEntity(tree, 1); h3d->H3D_DeleteTables(); });
