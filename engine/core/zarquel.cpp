@@ -45,20 +45,22 @@ CZarquel::CZarquel()
     Kbd = CZS_Create<CZKbd>(9);
     Mse = CZS_Create<CZMse>(10);
     Fsf = CZS_Create<CZFsf>(11);
-    // 12 CZW3d
-    // 13 CZSpr
+    W3d = CZS_Create<CZW3d>(12);
+    Spr = CZS_Create<CZSpr>(13);
     Snd = CZS_Create<CZSnd>(14);
     Vgs = CZS_Create<CZVgs>(15);
-    // 16 CZOctree
+    Octree = CZS_Create<CZOctree>(16);
     Threads = CZS_Create<CZThreads>(17);
     // 18 CZOctreeAABB
-    // 19 CZParts
-    // 20 CZFnt
+    Parts = CZS_Create<CZParts>(19);
+    Fnt = CZS_Create<CZFnt>(20);
 
     if (!Mem || !Xfs || !Vti || !Mth || !Caps || !H3d || !Gfx || !O3d || !Kbd || !Mse || !Fsf || !Vgs ||
         !Threads)
         CZS_CriticalError();
     if (!Snd)
+        CZS_CriticalError();
+    if (!W3d || !Spr || !Octree || !Parts || !Fnt)
         CZS_CriticalError();
 
     Threads->Debug = Debug;
@@ -87,6 +89,11 @@ CZarquel::CZarquel()
     H3d->Xfs = Xfs;
     H3d->Mth = Mth;
     H3d->Caps = Caps;
+    Octree->Mem = Mem;
+    Octree->H3d = H3d;
+    Octree->Mth = Mth;
+    Octree->O3d = O3d;
+    Octree->Debug = Debug;
     Gfx->H3d = H3d;
     Gfx->Mem = Mem;
     Gfx->Mth = Mth;
@@ -100,11 +107,34 @@ CZarquel::CZarquel()
     Fsf->Debug = Debug;
     Fsf->Mem = Mem;
     Fsf->Xfs = Xfs;
+    // W3d, Spr and Parts also get the diagnostics, for their refusals.
+    W3d->Mem = Mem;
+    W3d->O3d = O3d;
+    W3d->H3d = H3d;
+    W3d->Xfs = Xfs;
+    W3d->Debug = Debug;
+    Spr->H3d = H3d;
+    Spr->Mem = Mem;
+    Spr->Xfs = Xfs;
+    Spr->Debug = Debug;
+    Parts->H3d = H3d;
+    Parts->Mem = Mem;
+    Parts->Mth = Mth;
+    Parts->Debug = Debug;
+    Fnt->Gfx = Gfx;
+    Fnt->Debug = Debug;
+    Fnt->Mem = Mem;
+    Fnt->Xfs = Xfs;
 }
 
 CZarquel::~CZarquel()
 {
+    delete Fnt;
+    delete Parts;
+    delete Octree;
     delete Snd;
+    delete Spr;
+    delete W3d;
     delete Fsf;
     delete Mse;
     delete Kbd;

@@ -24,7 +24,7 @@ void CZDebug::ShowMessageAndExit(const char* text, const char* caption)
     ExitProcess(1);
 }
 
-void CZDebug::OutputDebug(const char* format, ...)
+static void DEBUG_Write(const char* format, va_list args)
 {
     // Opened anew for every line so that the log survives a crash right
     // after the call and several processes can append in turn. Binary mode:
@@ -33,14 +33,30 @@ void CZDebug::OutputDebug(const char* format, ...)
     if (!f)
         return;
     char line[ZDEBUG_LINE_MAX];
-    va_list args;
-    va_start(args, format);
     // Longer results are cut, keeping room for the line end and terminator.
     int n = vsnprintf(line, ZDEBUG_LINE_MAX - 2, format, args);
-    va_end(args);
     size_t len = n < 0 ? 0 : strlen(line);
     line[len] = '\r';
     line[len + 1] = '\n';
     fwrite(line, 1, len + 2, f);
     fclose(f);
+}
+
+void CZDebug::OutputDebug(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    DEBUG_Write(format, args);
+    va_end(args);
+}
+
+void CZDebug::OutputDebugOnce(uint32_t* logged, uint32_t bit, const char* format, ...)
+{
+    if (*logged & bit)
+        return;
+    *logged |= bit;
+    va_list args;
+    va_start(args, format);
+    DEBUG_Write(format, args);
+    va_end(args);
 }

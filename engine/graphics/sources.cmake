@@ -6,4 +6,6 @@ list(APPEND ZQ_ENGINE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/zh3d_texture.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zh3d_shader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zgfx.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zspr.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zfnt.cpp
 )

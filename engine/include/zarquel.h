@@ -8,6 +8,7 @@
 #include "zapi.h"
 #include "zcaps.h"
 #include "zdebug.h"
+#include "zfnt.h"
 #include "zfsf.h"
 #include "zgfx.h"
 #include "zh3d.h"
@@ -16,10 +17,14 @@
 #include "zmse.h"
 #include "zmth.h"
 #include "zo3d.h"
+#include "zoctree.h"
+#include "zparts.h"
 #include "zsnd.h"
+#include "zspr.h"
 #include "zthreads.h"
 #include "zvgs.h"
 #include "zvti.h"
+#include "zw3d.h"
 #include "zxfs.h"
 
 class CZXfs;

@@ -3,6 +3,8 @@
 #ifndef ZARQUEL_ZDEBUG_H
 #define ZARQUEL_ZDEBUG_H
 
+#include <cstdint>
+
 #include "zapi.h"
 
 // The log's line buffer; a formatted line keeps 3 bytes for "\r\n" and the
@@ -20,6 +22,10 @@ public:
     [[noreturn]] void ShowMessageAndExit(const char* text, const char* caption);
     // Appends one printf-formatted line, ended by "\r\n", to "c:\zarquel.log".
     void OutputDebug(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+    // The same, once per bit: a refusal a caller may repeat every frame is
+    // logged the first time (`bit` is then set in *logged).
+    void OutputDebugOnce(uint32_t* logged, uint32_t bit, const char* format, ...)
+        __attribute__((format(gnu_printf, 4, 5)));
 };
 
 #endif

@@ -84,6 +84,12 @@ ZQ_CHILD(fail_display)
     new CZarquel;
 }
 
+ZQ_CHILD(fail_fonts)
+{
+    CZarquel::TestFailCreation = 20;    // the last one created
+    new CZarquel;
+}
+
 TEST(Engine, MissingDebugEndsWithoutABox)
 {
     ZQChild c = ZQ_RunChild("fail_debug");
@@ -96,4 +102,18 @@ TEST(Engine, MissingServiceShowsCriticalError)
 {
     EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("fail_threads"), 1, "Critical Error Initializing Zarquel", "Zarquel V3.0"));
     EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("fail_display"), 1, "Critical Error Initializing Zarquel", "Zarquel V3.0"));
+    EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild("fail_fonts"), 1, "Critical Error Initializing Zarquel", "Zarquel V3.0"));
+}
+
+TEST(Engine, ApplicationServicesAreCreatedAndLinked)
+{
+    CZarquel* z = new CZarquel;
+    ASSERT_TRUE(z->W3d && z->Spr && z->Octree && z->Parts && z->Fnt);
+    EXPECT_TRUE(z->W3d->Mem == z->Mem && z->W3d->O3d == z->O3d && z->W3d->H3d == z->H3d && z->W3d->Xfs == z->Xfs);
+    EXPECT_TRUE(z->Spr->H3d == z->H3d && z->Spr->Mem == z->Mem && z->Spr->Xfs == z->Xfs);
+    EXPECT_TRUE(z->Octree->Mem == z->Mem && z->Octree->H3d == z->H3d && z->Octree->Mth == z->Mth &&
+                z->Octree->O3d == z->O3d && z->Octree->Debug == z->Debug);
+    EXPECT_TRUE(z->Parts->H3d == z->H3d && z->Parts->Mem == z->Mem && z->Parts->Mth == z->Mth);
+    EXPECT_TRUE(z->Fnt->Gfx == z->Gfx && z->Fnt->Debug == z->Debug && z->Fnt->Mem == z->Mem && z->Fnt->Xfs == z->Xfs);
+    delete z;
 }
