@@ -67,6 +67,7 @@ namespace {
 
 struct Builder {
     const std::vector<Tri>& Tris;
+    const std::vector<double>& Margin;
     const std::vector<uint8_t>& Solid;
     const OctOptions& Options;
     double Eps;
@@ -79,8 +80,8 @@ struct Builder {
         for (uint32_t f : faces)
             for (const D3& v : Tris[f].V)
                 for (int k = 0; k < 3; k++) {
-                    b.Min[k] = std::min(b.Min[k], v[k]);
-                    b.Max[k] = std::max(b.Max[k], v[k]);
+                    b.Min[k] = std::min(b.Min[k], v[k] - Margin[f]);
+                    b.Max[k] = std::max(b.Max[k], v[k] + Margin[f]);
                 }
         return b;
     }
@@ -131,7 +132,7 @@ struct Builder {
             }
             std::vector<uint32_t> in;
             for (uint32_t f : faces)
-                if (OCT_TriTouchesBox(Tris[f], b, Eps))
+                if (OCT_TriTouchesBox(Tris[f], b, Eps + Margin[f]))
                     in.push_back(f);
             smaller |= in.size() < faces.size();
             boxes.push_back(b);
@@ -239,14 +240,26 @@ std::string OctBuild(const O3dObject& object, const OctOptions& options, std::ve
         solid[f] = !listed(options.DrawnOnly, face.Material);
         occludes[f] = solid[f] && !listed(options.SeeThrough, face.Material);
     }
+    // CZMth::TestSphereToTriangle counts a centre up to 0.8% of an edge's
+    // length outside the triangle as inside: faces reach that far into the
+    // cells around them, so a sphere the engine finds touching a face always
+    // touches a leaf that lists it.
+    std::vector<double> margin(F);
+    double widest = 0;
+    for (uint32_t f = 0; f < F; f++) {
+        const Tri& t = tris[f];
+        const D3 e[3] = {t.V[1] - t.V[0], t.V[2] - t.V[1], t.V[0] - t.V[2]};
+        margin[f] = 0.01 * std::sqrt(std::max({Dot(e[0], e[0]), Dot(e[1], e[1]), Dot(e[2], e[2])}));
+        widest = std::max(widest, margin[f]);
+    }
     const D3 extent = root.Max - root.Min;
     const double eps = 1e-6 * std::max({extent.x, extent.y, extent.z, 1.0});
     for (int k = 0; k < 3; k++) {
-        root.Min[k] -= eps;
-        root.Max[k] += eps;
+        root.Min[k] -= eps + widest;
+        root.Max[k] += eps + widest;
     }
 
-    Builder b{tris, solid, options, eps, {}, 0};
+    Builder b{tris, margin, solid, options, eps, {}, 0};
     std::vector<uint32_t> all(F);
     for (uint32_t f = 0; f < F; f++)
         all[f] = f;
