@@ -14,6 +14,7 @@
 #include <vector>
 #include <windows.h>
 
+#include "oct_camera.h"
 #include "zarquel.h"
 
 static double Now()
@@ -30,28 +31,6 @@ struct Pose {
     Vector3 Eye;
     float Yaw;
 };
-
-// The game's projection (60 x 45 degrees, near 1, far 380) as six planes.
-static void SetCamera(CZH3d* h3d, const Pose& p)
-{
-    const Vector3 f = {sinf(p.Yaw), 0, cosf(p.Yaw)}, r = {cosf(p.Yaw), 0, -sinf(p.Yaw)}, u = {0, 1, 0};
-    const float hx = 30 * 0.017453292f, hy = 22.5f * 0.017453292f;
-    auto mix = [](Vector3 a, float s, Vector3 b, float t) {
-        return Vector3{a.x * s + b.x * t, a.y * s + b.y * t, a.z * s + b.z * t};
-    };
-    const Vector3 n[6] = {mix(r, cosf(hx), f, sinf(hx)), mix(r, -cosf(hx), f, sinf(hx)),
-                          mix(u, -cosf(hy), f, sinf(hy)), mix(u, cosf(hy), f, sinf(hy)), f,
-                          Vector3{-f.x, -f.y, -f.z}};
-    for (int i = 0; i < 6; i++) {
-        const float len = sqrtf(n[i].x * n[i].x + n[i].y * n[i].y + n[i].z * n[i].z);
-        Plane& q = h3d->Frustum[i];
-        q = Plane{n[i].x / len, n[i].y / len, n[i].z / len, 0};
-        q.d = -(q.a * p.Eye.x + q.b * p.Eye.y + q.c * p.Eye.z);
-    }
-    h3d->Frustum[4].d -= 1;
-    h3d->Frustum[5].d += 380;
-    h3d->CameraPosition = p.Eye;
-}
 
 int main(int argc, char** argv)
 {
@@ -90,7 +69,7 @@ int main(int argc, char** argv)
             for (int s = 0; s < steps; s++) {
                 const float t = (float)s / steps;
                 const float yaw = atan2f(dx, dz) + (s % 3 - 1) * 0.6f;
-                walk.push_back(Pose{{x + dx * t * 0.9f - (last ? 0 : 0), 6, zz + dz * t * 0.9f}, yaw});
+                walk.push_back(Pose{{x + dx * t * 0.9f, 6, zz + dz * t * 0.9f}, yaw});
             }
         }
     const int repeats = quick ? 1 : 20;
@@ -117,7 +96,7 @@ int main(int argc, char** argv)
     // Each pose's lists, to time handing them on alone.
     std::vector<std::vector<unsigned long>> lists[2];
     for (const Pose& p : walk) {
-        SetCamera(z->H3d, p);
+        ZQ_OctCamera(z->H3d, p.Eye, p.Yaw, 0);
         inFrustum += test();
         for (int k = 0; k < 2; k++) {
             oct->DrawAABBObject(k ? pvs : plain);
@@ -138,7 +117,7 @@ int main(int argc, char** argv)
         for (int m = 0; m < 6; m++) {
             const double t0 = Now();
             for (size_t i = 0; i < walk.size(); i++) {
-                SetCamera(z->H3d, walk[i]);
+                ZQ_OctCamera(z->H3d, walk[i].Eye, walk[i].Yaw, 0);
                 if (m == 0 || m == 3) {
                     const uint32_t n = test();
                     if (m == 0)

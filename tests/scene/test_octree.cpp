@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "oct_camera.h"
 #include "zarquel.h"
 #include "zqtest.h"
 
@@ -102,34 +103,6 @@ std::string MiniTree(Vector3 lo, Vector3 hi, const std::vector<MiniLeaf>& leaves
     h.CameraRadius = 0.25f;
     put(0, &h, 40);
     return out;
-}
-
-// A camera at `eye` looking along yaw (around y, 0 = +z) and pitch, with the
-// game's projection (60 x 45 degrees, near 1, far 380), as six inward planes.
-void SetCamera(CZH3d* h3d, Vector3 eye, float yaw, float pitch, float nearZ = 1, float farZ = 380)
-{
-    const float cp = cosf(pitch);
-    const Vector3 f = {sinf(yaw) * cp, sinf(pitch), cosf(yaw) * cp};
-    const Vector3 r = {cosf(yaw), 0, -sinf(yaw)};
-    const Vector3 u = {f.y * r.z - f.z * r.y, f.z * r.x - f.x * r.z, f.x * r.y - f.y * r.x};
-    const float hx = 30 * 0.017453292f, hy = 22.5f * 0.017453292f;
-    auto mix = [](Vector3 a, float s, Vector3 b, float t) {
-        return Vector3{a.x * s + b.x * t, a.y * s + b.y * t, a.z * s + b.z * t};
-    };
-    const Vector3 n[6] = {mix(r, cosf(hx), f, sinf(hx)), mix(r, -cosf(hx), f, sinf(hx)),
-                          mix(u, -cosf(hy), f, sinf(hy)), mix(u, cosf(hy), f, sinf(hy)), f,
-                          Vector3{-f.x, -f.y, -f.z}};
-    for (int i = 0; i < 6; i++) {
-        const float len = sqrtf(n[i].x * n[i].x + n[i].y * n[i].y + n[i].z * n[i].z);
-        Plane& p = h3d->Frustum[i];
-        p.a = n[i].x / len;
-        p.b = n[i].y / len;
-        p.c = n[i].z / len;
-        p.d = -(p.a * eye.x + p.b * eye.y + p.c * eye.z);
-    }
-    h3d->Frustum[4].d -= nearZ;
-    h3d->Frustum[5].d += farZ;
-    h3d->CameraPosition = eye;
 }
 
 // Every plane far behind: everything is inside.
@@ -376,7 +349,7 @@ TEST(OctreeDamaged, BitFlippedFilesThatPassTheCheckRunEveryPass)
         const std::string path = TempPath("zq_flip.oct");
         WriteFile(path, bytes);
         const unsigned long oct = t->LoadAABBOctree(level, path.c_str());
-        SetCamera(z->H3d, Vector3{16, 6, 16}, (float)i, 0);
+        ZQ_OctCamera(z->H3d, Vector3{16, 6, 16}, (float)i, 0);
         t->DrawAABBObject(oct);
         Sphere3 s = {{16, 1, 16}, 3};
         t->DrawDynamicLight(oct, &s, 0, 0);
@@ -509,7 +482,7 @@ TEST_F(OctreeLevel, EveryFaceInTheFrustumIsDrawnAndThePvsDropsNoVisibleFace)
     uint32_t last = 0;
     for (int pose = 0; pose < 300; pose++) {
         const Vector3 eye = Eye(rng);
-        SetCamera(z->H3d, eye, yaw(rng), pitch(rng));
+        ZQ_OctCamera(z->H3d, eye, yaw(rng), pitch(rng));
         const std::vector<uint8_t> a = Drawn(plain), b = Drawn(pvs);
         for (uint32_t f = 0; f < l.F; f++) {
             drawnPlain += a[f];
