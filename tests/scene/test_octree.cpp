@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "gfx_fixture.h"
 #include "oct_camera.h"
+#include "zh3d_local.h"
 #include "zarquel.h"
 #include "zqtest.h"
 
@@ -263,6 +265,47 @@ TEST_F(Octree, LightPassListsFacesNearTheSphereUnlessItIsOutsideTheFrustum)
     t->DrawDynamicLight(oct, &light, 0, 0);
     EXPECT_EQ(listed + 2, t->FacesListed);
     t->DestroyAABBOctree(oct);
+}
+
+// What the light pass queues, read back from the renderer's batch store.
+TEST(OctreeLight, EachListedFaceIsQueuedAdditiveWithTheLightsFalloffMapping)
+{
+    ZQGfx g;
+    ASSERT_TRUE(g.Open());
+    CZarquel* z = g.Z;
+    z->OctreeAABB->Init(100);
+    const unsigned long cube = z->O3d->CreateCube(1, 1, 1);   // corners at +-1, placed at (0, 0, 5)
+    const std::vector<MiniLeaf> leaves = {{{-1, -1, -1}, {1, 1, 1}, {1}, {0}, {}}};
+    const std::string path = TempPath("zq_light.oct");
+    WriteFile(path, MiniTree({-1, -1, -1}, {1, 1, 1}, leaves));
+    const unsigned long oct = z->OctreeAABB->LoadAABBOctree(cube, path.c_str());
+    DeleteFileA(path.c_str());
+    SeeAll(z->H3d);
+    Sphere3 light = {{0.5f, 0, 0}, 2};   // near the cube's faces as stored (its position is not added)
+    z->OctreeAABB->DrawDynamicLight(oct, &light, 0x1111, 0x2222);
+    const ZH3D_BUCKET& b = z->H3d->Tables[ZH3D_TRIS_TEXTURED][0];
+    ASSERT_EQ(2u, b.Count);
+    EXPECT_EQ(ZAABB_LIGHT_FLAGS, b.Flags);
+    EXPECT_EQ(0x1111u, b.Texture1);
+    EXPECT_EQ(0x2222u, b.Texture2);
+    const POLYVERTEX* v = (const POLYVERTEX*)(uintptr_t)b.Store;
+    const ZO3D_FACE* faces = (const ZO3D_FACE*)z->O3d->GetFacesPointer(cube);
+    const Vector3* corners = (const Vector3*)z->O3d->GetVertexPointer(cube);
+    for (int f = 0; f < 2; f++)
+        for (int c = 0; c < 3; c++) {
+            const POLYVERTEX& pv = v[3 * f + c];
+            const Vector3& q = corners[faces[f].Vertex[c]];
+            EXPECT_EQ(q.x, pv.x);
+            EXPECT_EQ(q.z, pv.z);
+            EXPECT_FLOAT_EQ((q.x - 0.5f) * 0.25f + 0.5f, pv.u);
+            EXPECT_FLOAT_EQ(q.y * 0.25f + 0.5f, pv.v);
+            EXPECT_FLOAT_EQ(q.z * 0.25f + 0.5f, pv.u2);
+            EXPECT_EQ(0.5f, pv.v2);
+            EXPECT_EQ(0u, pv.Diffuse | pv.Specular);
+        }
+    z->H3d->H3D_DeleteTables();
+    z->OctreeAABB->DestroyAABBOctree(oct);
+    g.Close();
 }
 
 // ---------------------------------------------------------------------------
