@@ -95,11 +95,16 @@ int main(int argc, char** argv)
     };
     // Each pose's lists, to time handing them on alone.
     std::vector<std::vector<unsigned long>> lists[2];
+    uint64_t range[2] = {0, 0}, nodes[2] = {0, 0}, leaves[2] = {0, 0};
     for (const Pose& p : walk) {
         ZQ_OctCamera(z->H3d, p.Eye, p.Yaw, 0);
         inFrustum += test();
         for (int k = 0; k < 2; k++) {
+            const uint32_t n0 = oct->NodesTested, l0 = oct->LeavesReached;
             oct->DrawAABBObject(k ? pvs : plain);
+            nodes[k] += oct->NodesTested - n0;
+            leaves[k] += oct->LeavesReached - l0;
+            range[k] += oct->Highest >= oct->Lowest ? oct->Highest - oct->Lowest + 1 : 0;
             (k ? drawnPvs : drawnPlain) += oct->OutputCount;
             lists[k].emplace_back(oct->FaceFlags, oct->FaceFlags + oct->OutputCount);
         }
@@ -109,6 +114,9 @@ int main(int argc, char** argv)
     printf("faces per pose: %.0f in the frustum (per-face test), %.0f drawn, %.0f drawn with the PVS "
            "(%.0f%% of the frustum's)\n", inFrustum / poses, drawnPlain / poses, drawnPvs / poses,
            100.0 * drawnPvs / std::max<uint64_t>(inFrustum, 1));
+    printf("per draw: %.0f / %.0f boxes tested, %.0f / %.0f leaves reached, %.0f / %.0f face numbers scanned "
+           "(without / with the PVS)\n", nodes[0] / poses, nodes[1] / poses, leaves[0] / poses, leaves[1] / poses,
+           range[0] / poses, range[1] / poses);
 
     // 0 brute force (test and draw), 1 and 2 DrawAABBObject without and with
     // the PVS, 3 the per-face test alone, 4 and 5 drawing the lists of 1 and 2.
