@@ -189,6 +189,16 @@ TEST_F(Octree, FacesOfVisibleLeavesAreListedOnceAscendingAndResetByTheNextPass)
     EXPECT_TRUE(Listed().empty());
     for (uint32_t i = 0; i < 20000; i++)
         ASSERT_EQ(ZAABB_FACE_OUT, t->FaceFlags[i]) << i;
+
+    // Init again with fewer flags than the cube has faces: every pass is refused.
+    t->Init(8);
+    SeeAll(z->H3d);
+    Sphere3 s = {{0, 0, 5}, 2};
+    t->DrawAABBObject(oct);
+    t->DrawDynamicLight(oct, &s, 0, 0);
+    EXPECT_FALSE(t->TestAABBWithSphere(oct, &s, false));
+    EXPECT_EQ(3u, t->PassesRefused);
+    EXPECT_EQ(0u, t->OutputCount);
     t->DestroyAABBOctree(oct);
 }
 
