@@ -51,16 +51,12 @@ CZarquel::CZarquel()
     Vgs = CZS_Create<CZVgs>(15);
     Octree = CZS_Create<CZOctree>(16);
     Threads = CZS_Create<CZThreads>(17);
-    // 18 CZOctreeAABB
+    OctreeAABB = CZS_Create<CZOctreeAABB>(18);
     Parts = CZS_Create<CZParts>(19);
     Fnt = CZS_Create<CZFnt>(20);
 
-    if (!Mem || !Xfs || !Vti || !Mth || !Caps || !H3d || !Gfx || !O3d || !Kbd || !Mse || !Fsf || !Vgs ||
-        !Threads)
-        CZS_CriticalError();
-    if (!Snd)
-        CZS_CriticalError();
-    if (!W3d || !Spr || !Octree || !Parts || !Fnt)
+    if (!Mem || !Xfs || !Vti || !Mth || !Caps || !H3d || !Gfx || !O3d || !Kbd || !Mse || !Fsf || !W3d ||
+        !Spr || !Snd || !Vgs || !Octree || !Threads || !OctreeAABB || !Parts || !Fnt)
         CZS_CriticalError();
 
     Threads->Debug = Debug;
@@ -94,6 +90,12 @@ CZarquel::CZarquel()
     Octree->Mth = Mth;
     Octree->O3d = O3d;
     Octree->Debug = Debug;
+    OctreeAABB->Mem = Mem;
+    OctreeAABB->H3d = H3d;
+    OctreeAABB->Mth = Mth;
+    OctreeAABB->O3d = O3d;
+    OctreeAABB->Debug = Debug;
+    OctreeAABB->Xfs = Xfs;
     Gfx->H3d = H3d;
     Gfx->Mem = Mem;
     Gfx->Mth = Mth;
@@ -131,6 +133,7 @@ CZarquel::~CZarquel()
 {
     delete Fnt;
     delete Parts;
+    delete OctreeAABB;
     delete Octree;
     delete Snd;
     delete Spr;

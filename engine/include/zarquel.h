@@ -17,6 +17,7 @@
 #include "zmse.h"
 #include "zmth.h"
 #include "zo3d.h"
+#include "zoctaabb.h"
 #include "zoctree.h"
 #include "zparts.h"
 #include "zsnd.h"
