@@ -40,8 +40,8 @@ CZarquel::CZarquel()
     Mth = CZS_Create<CZMth>(4);
     Caps = CZS_Create<CZCaps>(5);
     H3d = CZS_Create<CZH3d>(6);
-    //  7 CZGfx
-    //  8 CZO3d
+    Gfx = CZS_Create<CZGfx>(7);
+    O3d = CZS_Create<CZO3d>(8);
     Kbd = CZS_Create<CZKbd>(9);
     Mse = CZS_Create<CZMse>(10);
     Fsf = CZS_Create<CZFsf>(11);
@@ -55,7 +55,8 @@ CZarquel::CZarquel()
     // 19 CZParts
     // 20 CZFnt
 
-    if (!Mem || !Xfs || !Vti || !Mth || !Caps || !H3d || !Kbd || !Mse || !Fsf || !Vgs || !Threads)
+    if (!Mem || !Xfs || !Vti || !Mth || !Caps || !H3d || !Gfx || !O3d || !Kbd || !Mse || !Fsf || !Vgs ||
+        !Threads)
         CZS_CriticalError();
 
     Threads->Debug = Debug;
@@ -82,6 +83,16 @@ CZarquel::CZarquel()
     H3d->Xfs = Xfs;
     H3d->Mth = Mth;
     H3d->Caps = Caps;
+    Gfx->H3d = H3d;
+    Gfx->Mem = Mem;
+    Gfx->Mth = Mth;
+    Gfx->O3d = O3d;
+    O3d->Debug = Debug;
+    O3d->Xfs = Xfs;
+    O3d->H3d = H3d;
+    O3d->Mem = Mem;
+    O3d->Mth = Mth;
+    O3d->Caps = Caps;
     Fsf->Debug = Debug;
     Fsf->Mem = Mem;
     Fsf->Xfs = Xfs;
@@ -92,6 +103,8 @@ CZarquel::~CZarquel()
     delete Fsf;
     delete Mse;
     delete Kbd;
+    delete O3d;
+    delete Gfx;
     delete H3d;
     delete Vgs;
     delete Mth;

@@ -1,3 +1,7 @@
 list(APPEND ZQ_ENGINE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/zmth.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zo3d.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zo3d_draw.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zo3d_material.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zo3d_proc.cpp
 )
