@@ -147,7 +147,7 @@ Pose PoseAt(CgFigure which, int frame)
     }
     if (frame >= CG_SHOOT_FIRST && frame <= CG_SHOOT_LAST) {
         int k = frame - CG_SHOOT_FIRST;
-        Pose p = Blend(Carry(), Aim(), Smooth(k / 4.0f));
+        Pose p = Blend(Carry(), Aim(), Smooth(k / 5.0f));
         if (frame == CG_SHOOT_LAST || frame == CG_SHOOT_LAST - 1) {   // the kick
             float kick = frame == CG_SHOOT_LAST ? 1.0f : 0.4f;
             p.Swing[0] += 8 * kick, p.Swing[1] += 6 * kick;
