@@ -3,6 +3,7 @@
 // so light and shade are painted into the textures: each wall direction
 // has its own texture at its own brightness (the evening light comes from
 // the east), walls darken toward their foot, and floors carry soft grime.
+#include "oct.h"
 #include "pictures.h"
 #include "rng.h"
 #include "world.h"
@@ -25,8 +26,8 @@ std::vector<std::string> CgSkyNames()
 }
 std::vector<std::string> CgLevelNames()
 {
-    std::vector<std::string> n = {"data\\scene\\scene.3do", "data\\scene\\scene.material", "data\\camera1.tcp",
-                                  "data\\camera2.tcp"};
+    std::vector<std::string> n = {"data\\scene\\scene.3do", "data\\scene\\scene.material", "data\\scene\\scene.oct",
+                                  "data\\camera1.tcp", "data\\camera2.tcp"};
     for (int m = 0; m < CG_SCENE_MATERIALS; m++)
         n.push_back(CG_SceneTex(m));
     return n;
@@ -428,6 +429,24 @@ void CgBuildLevelGroup(CgSink& out)
         mats.push_back(CG_Textured(CG_SCENE_TEX[m]));
     CG_Materials(out, "data\\scene\\scene.material", mats);
     CG_SceneTextures(out);
+    // The octree with its visible sets, seen from wherever the camera gets
+    // from the start (the level is open above: over the walls too).
+    OctOptions options;
+    options.Pvs = true;
+    Vector3 eye, target;
+    CgChaseCamera(CG_PLAYER_START, 0, 0, &eye, &target);
+    options.CameraAt = {eye};
+    options.Threads = 2;
+    std::vector<uint8_t> tree;
+    OctSummary summary;
+    std::string error = OctBuild(scene, options, &tree, &summary);
+    if (!error.empty())
+        out.Errors.push_back("data\\scene\\scene.oct: " + error);
+    else
+        out.Bytes("data\\scene\\scene.oct", tree);
+    printf("zqcontent: level octree: %u leaves, %.1f faces a leaf (at most %u), %u cells, %.1f visible a cell, "
+           "%.2f s\n", summary.Leaves, summary.FacesPerLeaf, summary.MaxFacesPerLeaf, summary.Cells,
+           summary.VisiblePerCell, summary.Seconds);
     out.Bytes("data\\camera1.tcp", CgPathFile(level.Path1));
     out.Bytes("data\\camera2.tcp", CgPathFile(level.Path2));
 
