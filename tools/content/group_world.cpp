@@ -27,7 +27,7 @@ std::vector<std::string> CgSkyNames()
 std::vector<std::string> CgLevelNames()
 {
     std::vector<std::string> n = {"data\\scene\\scene.3do", "data\\scene\\scene.material", "data\\scene\\scene.oct",
-                                  "data\\camera1.tcp", "data\\camera2.tcp"};
+                                  "data\\scene\\lightmap.jpg", "data\\camera1.tcp", "data\\camera2.tcp"};
     for (int m = 0; m < CG_SCENE_MATERIALS; m++)
         n.push_back(CG_SceneTex(m));
     return n;
@@ -243,6 +243,85 @@ static void CG_SceneTextures(CgSink& out)
     out.Jpeg(CG_SceneTex(CG_MAT_TV_SCREEN), CgTexture(standby, 256, 256), 90);
 }
 
+// Floors and tops get a second, light-map texture (second mapping,
+// modulated): sky light over what the columns around leave open, and the
+// low evening sun from the east (+x) with the columns' shadows. One atlas
+// holds a tile for each top quad: 2 texels a unit and a border texel.
+static const int CG_LM_W = 512, CG_LM_H = 256, CG_LM_TEXELS = 2, CG_LM_BORDER = 1;
+static const uint32_t CG_LM_FLAGS = ZO3D_SECONDMAP | ZRF_OP_MODULATE;
+
+static bool CG_LightMapped(uint32_t material)
+{
+    return material == CG_MAT_CORRIDOR_FLOOR || material == CG_MAT_HALL_FLOOR || material == CG_MAT_LEDGE_TOP ||
+           material == CG_MAT_CRATE_TOP || material == CG_MAT_EXIT_PAD;
+}
+
+static float CG_LightAt(const CgLevel& l, float x, float y, float z)
+{
+    const float sunX = 0.78f, sunZ = -0.28f, sunRise = 0.62f;   // per unit of ground covered
+    float open = 0;
+    const int dirs = 16;
+    for (int d = 0; d < dirs; d++) {
+        float a = d * 6.2831853f / dirs, dx = std::cos(a), dz = std::sin(a), worst = 0;
+        for (float r = 0.5f; r <= 12.0f; r += 0.5f) {
+            float h = CgCellUnder(l, x + dx * r, z + dz * r).Top - y;
+            if (h > 0)
+                worst = std::max(worst, h / std::sqrt(h * h + r * r));
+        }
+        open += 1.0f - worst;
+    }
+    open /= dirs;
+    float sun = 1;
+    for (float r = 0.25f; r <= 20.0f && sun > 0; r += 0.25f)
+        if (CgCellUnder(l, x + sunX * r, z + sunZ * r).Top > y + sunRise * r)
+            sun = 0;
+    return std::min(1.0f, 0.18f + 0.55f * open + 0.32f * sun);
+}
+
+static CgImage CG_LightMap(const CgLevel& l, O3dObject* scene)
+{
+    CgImage atlas(CG_LM_W, CG_LM_H, {1, 1, 1});
+    const std::vector<Vector3>& v = scene->Frames[0].Vertices;
+    int tx = 0, ty = 0, rowH = 0;
+    for (size_t f = 0; f + 1 < scene->Faces.size(); f++) {
+        O3dFace &a = scene->Faces[f], &b = scene->Faces[f + 1];
+        uint32_t base = std::min({a.Vertex[0], a.Vertex[1], a.Vertex[2]});
+        if (!CG_LightMapped(a.Material) || b.Material != a.Material || std::min({b.Vertex[0], b.Vertex[1], b.Vertex[2]}) != base)
+            continue;
+        float x0 = 1e9f, x1 = -1e9f, z0 = 1e9f, z1 = -1e9f, y = v[base].y;
+        for (int k = 0; k < 4; k++)
+            x0 = std::min(x0, v[base + k].x), x1 = std::max(x1, v[base + k].x), z0 = std::min(z0, v[base + k].z),
+            z1 = std::max(z1, v[base + k].z);
+        int w = (int)std::lround((x1 - x0) * CG_LM_TEXELS), h = (int)std::lround((z1 - z0) * CG_LM_TEXELS);
+        if (tx + w + 2 * CG_LM_BORDER > CG_LM_W)
+            tx = 0, ty += rowH, rowH = 0;
+        if (ty + h + 2 * CG_LM_BORDER > CG_LM_H)
+            return atlas;   // full: the rest keep no second mapping (a refusal is reported by the caller)
+        // Texel (i, j) of the tile, borders included, samples the clamped
+        // centre of the quad's texel.
+        for (int j = 0; j < h + 2 * CG_LM_BORDER; j++)
+            for (int i = 0; i < w + 2 * CG_LM_BORDER; i++) {
+                int ci = std::clamp(i - CG_LM_BORDER, 0, w - 1), cj = std::clamp(j - CG_LM_BORDER, 0, h - 1);
+                float k = CG_LightAt(l, x0 + (ci + 0.5f) / CG_LM_TEXELS, y, z0 + (cj + 0.5f) / CG_LM_TEXELS);
+                float* p = atlas.At(tx + i, ty + j);
+                // A warm sun, a cool sky.
+                p[0] = k, p[1] = k * 0.96f, p[2] = std::min(1.0f, k * 0.9f + 0.08f);
+            }
+        for (O3dFace* face : {&a, &b}) {
+            face->HasSecondMap = true;
+            for (int c = 0; c < 3; c++) {
+                const Vector3& p = v[face->Vertex[c]];
+                face->SecondMap[c * 2] = (tx + CG_LM_BORDER + (p.x - x0) * CG_LM_TEXELS) / CG_LM_W;
+                face->SecondMap[c * 2 + 1] = (ty + CG_LM_BORDER + (p.z - z0) * CG_LM_TEXELS) / CG_LM_H;
+            }
+        }
+        tx += w + 2 * CG_LM_BORDER;
+        rowH = std::max(rowH, h + 2 * CG_LM_BORDER);
+        f++;
+    }
+    return atlas;
+}
+
 static void CG_Object(CgSink& out, const std::string& name, const O3dObject& o)
 {
     std::vector<uint8_t> image;
@@ -423,10 +502,22 @@ void CgBuildLevelGroup(CgSink& out)
     CgBuildLevel(&level);
     O3dObject scene;
     CgBuildSceneMesh(level, &scene);
+    CgImage lightmap = CG_LightMap(level, &scene);
+    for (const O3dFace& f : scene.Faces)
+        if (CG_LightMapped(f.Material) && !f.HasSecondMap) {
+            out.Errors.push_back("level: the light-map atlas is full");
+            break;
+        }
     CG_Object(out, "data\\scene\\scene.3do", scene);
     std::vector<O3dMaterialRecord> mats;
-    for (int m = 0; m < CG_SCENE_MATERIALS; m++)
+    for (int m = 0; m < CG_SCENE_MATERIALS; m++) {
         mats.push_back(CG_Textured(CG_SCENE_TEX[m]));
+        if (CG_LightMapped(m)) {
+            mats.back().Texture2 = "lightmap.jpg";
+            mats.back().Flags = CG_LM_FLAGS;
+        }
+    }
+    out.Jpeg("data\\scene\\lightmap.jpg", lightmap, 95);
     CG_Materials(out, "data\\scene\\scene.material", mats);
     CG_SceneTextures(out);
     // The octree with its visible sets, seen from wherever the camera gets
