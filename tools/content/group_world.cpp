@@ -388,11 +388,17 @@ void CgBuildSky(CgSink& out)
     CG_Object(out, "data\\envmap\\env.3do", sky);
     CG_Materials(out, "data\\envmap\\env.material", {CG_Textured("sky.jpg")});
     // Stars above, the last of the sunset at the horizon (v 0.5), dark below.
+    // The camera sees only the lowest 25 degrees or so (v 0.38 to 0.5), so
+    // the dusk's colours are squeezed toward the horizon row.
     CgImage tex(512, 256);
     CgImage band(512, 128);
     CgDuskSky(band, 124);
-    CgStars(band, 100, 260, 2004, 0.9f);
-    CgCopy(tex, band, 0, 0);
+    for (int y = 0; y < 128; y++) {
+        int src = std::min(127, (int)(128.0f * std::pow(y / 128.0f, 4.2f)));
+        for (int x = 0; x < 512; x++)
+            std::copy(band.At(x, src), band.At(x, src) + 3, tex.At(x, y));
+    }
+    CgStars(tex, 96, 320, 2004, 0.9f);
     CgRect(tex, 0, 128, 512, 128, CgRgb(0x0A0814));
     for (int y = 124; y < 150; y++)
         for (int x = 0; x < 512; x++) {
