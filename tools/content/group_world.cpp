@@ -63,15 +63,22 @@ struct CgNoise {
     }
 };
 
-static CgColor CG_Lit(CgColor c, float k) { return CgScale(c, k); }
+// A texture painted by fn(u, v) at each texel's centre (u, v in 0..1).
+template <class F> static CgImage CG_Paint(int w, int h, F fn)
+{
+    CgImage img(w, h);
+    CgShade(img, [&](int x, int y, float* p) {
+        CgColor c = fn((x + 0.5f) / w, (y + 0.5f) / h);
+        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+    });
+    return img;
+}
 
 // Concrete blocks in courses, lit by `light`, darker toward the foot (v 1).
 static CgImage CG_WallTexture(float light, bool hall, uint64_t seed)
 {
     CgNoise noise(16, seed);
-    CgImage img(256, 256);
-    CgShade(img, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 256, v = (y + 0.5f) / 256;
+    CgImage img = CG_Paint(256, 256, [&](float u, float v) {
         CgColor base = hall ? CgRgb(0x5C5470) : CgRgb(0x7A7C84);
         int course = (int)(v * 16);
         float bu = u * 4 + (course % 2) * 0.5f;
@@ -91,8 +98,7 @@ static CgImage CG_WallTexture(float light, bool hall, uint64_t seed)
                 c = CgScale(CgMix(c, CgRgb(0x2A2850), 0.6f), 1.0f);
         }
         float shade = light * (1.0f - 0.45f * std::pow(v, 3.0f));
-        c = CG_Lit(c, shade);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return CgScale(c, shade);
     });
     CgClamp(img);
     return img;
@@ -109,59 +115,49 @@ static void CG_SceneTextures(CgSink& out)
         out.Jpeg(CG_SceneTex(hallMat[d]), CG_WallTexture(CG_WALL_LIGHT[d] * 1.05f, true, 50 + d), 90);
 
     CgNoise grime(8, 7);
-    CgImage floor(256, 256);
-    CgShade(floor, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 256, v = (y + 0.5f) / 256;
+    CgImage floor = CG_Paint(256, 256, [&](float u, float v) {
         float seam = std::min(std::fabs(u * 2 - std::round(u * 2)), std::fabs(v * 2 - std::round(v * 2)));
         float n = grime.Fbm(u, v);
         CgColor c = CgScale(CgRgb(0x5E636E), 0.75f + 0.35f * n);
         if (seam < 0.012f)
             c = CgScale(c, 0.5f);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_CORRIDOR_FLOOR), floor, 90);
 
-    CgImage tiles(256, 256);
-    CgShade(tiles, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 256, v = (y + 0.5f) / 256;
+    CgImage tiles = CG_Paint(256, 256, [&](float u, float v) {
         int tu = (int)(u * 4), tv = (int)(v * 4);
         float gu = std::fabs(u * 4 - std::round(u * 4)), gv = std::fabs(v * 4 - std::round(v * 4));
         CgColor c = (tu + tv) % 2 ? CgRgb(0x3A3358) : CgRgb(0x6A6488);
         c = CgScale(c, 0.85f + 0.3f * grime.Fbm(u + 0.3f, v));
         if (std::min(gu, gv) < 0.03f)
             c = CgRgb(0x1E1C28);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_HALL_FLOOR), tiles, 90);
 
-    CgImage plate(128, 128);
-    CgShade(plate, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 128, v = (y + 0.5f) / 128;
+    CgImage plate = CG_Paint(128, 128, [&](float u, float v) {
         float a = std::fabs(std::sin((u + v) * 3.14159f * 12)), b = std::fabs(std::sin((u - v) * 3.14159f * 12));
         float bump = (a > 0.92f || b > 0.92f) ? 1.25f : 1.0f;
         CgColor c = CgScale(CgRgb(0x8C8E94), bump * (0.8f + 0.3f * grime.Fbm(u * 2, v)));
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_LEDGE_TOP), plate, 90);
 
-    CgImage pillar(128, 256);
-    CgShade(pillar, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 128, v = (y + 0.5f) / 256;
+    CgImage pillar = CG_Paint(128, 256, [&](float u, float v) {
         CgColor c = CgScale(CgRgb(0x8A8070), (0.8f + 0.3f * grime.Fbm(u, v * 2)) * (0.8f - 0.3f * v * v * v));
         if (std::fabs(v - 0.3f) < 0.02f)
             c = CgRgb(0x38E0FF);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_PILLAR), pillar, 90);
 
     // Yellow and black hazard stripes at the top of a ledge's side.
-    CgImage stripes(128, 128);
-    CgShade(stripes, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 128, v = (y + 0.5f) / 128;
+    CgImage stripes = CG_Paint(128, 128, [&](float u, float v) {
         bool yellow = ((int)std::floor((u + v) * 8)) % 2 == 0;
         CgColor c = yellow ? CgRgb(0xC8A020) : CgRgb(0x202024);
         c = CgScale(c, 0.75f + 0.25f * grime.Fbm(u, v));
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_LEDGE_SIDE), stripes, 90);
 
@@ -171,9 +167,7 @@ static void CG_SceneTextures(CgSink& out)
         float g = grain.At(u * 0.5f, v * 8);
         return CgScale(CgRgb(0x9A6A38), k * (0.75f + 0.35f * g));
     };
-    CgImage crate(128, 128);
-    CgShade(crate, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 128, v = (y + 0.5f) / 128;
+    CgImage crate = CG_Paint(128, 128, [&](float u, float v) {
         float frame = std::min(std::min(u, 1 - u), std::min(v, 1 - v));
         float brace = std::min(std::fabs(u - v), std::fabs(u + v - 1));
         CgColor c = wood(u, v, 0.9f);
@@ -184,16 +178,14 @@ static void CG_SceneTextures(CgSink& out)
         if (frame < 0.012f)
             c = CgScale(c, 0.5f);
         c = CgScale(c, 0.95f - 0.35f * v * v);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_CRATE_SIDE), crate, 90);
-    CgImage crateTop(128, 128);
-    CgShade(crateTop, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 128, v = (y + 0.5f) / 128;
+    CgImage crateTop = CG_Paint(128, 128, [&](float u, float v) {
         CgColor c = wood(u, v, 1.05f);
         if (std::fabs(u * 4 - std::round(u * 4)) < 0.03f)
             c = CgScale(c, 0.55f);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_CRATE_TOP), crateTop, 90);
 
@@ -217,23 +209,19 @@ static void CG_SceneTextures(CgSink& out)
     CgClamp(pad);
     out.Jpeg(CG_SceneTex(CG_MAT_EXIT_PAD), pad, 92);
 
-    CgImage tvCase(64, 64);
-    CgShade(tvCase, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 64, v = (y + 0.5f) / 64;
+    CgImage tvCase = CG_Paint(64, 64, [&](float u, float v) {
         float edge = std::min(std::min(u, 1 - u), std::min(v, 1 - v));
         CgColor c = CgScale(CgRgb(0x2A2C34), 0.9f + 0.2f * grime.At(u * 3, v * 3));
         if (edge < 0.06f)
             c = CgRgb(0x7A7E90);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_TV_CASE), tvCase, 90);
-    CgImage tvBack(64, 64);
-    CgShade(tvBack, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 64, v = (y + 0.5f) / 64;
+    CgImage tvBack = CG_Paint(64, 64, [&](float u, float v) {
         CgColor c = CgScale(CgRgb(0x1C1D22), 0.8f + 0.4f * grime.At(u * 2, v * 2));
         if (std::fabs(std::sin(v * 3.14159f * 16)) > 0.9f)
             c = CgScale(c, 0.6f);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_TV_BACK), tvBack, 90);
 
