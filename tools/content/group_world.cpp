@@ -365,16 +365,22 @@ static void CG_Sphere(O3dObject* o, float radius, int slices, int stacks, bool i
         }
 }
 
+// A sphere object with one textured material, its ".3do" and ".material".
+static void CG_Ball(CgSink& out, const std::string& folder, const char* name, float radius, int slices, int stacks,
+                    bool inside, bool mirrored, const char* texture, uint32_t flags)
+{
+    O3dObject o;
+    o.Name = name;
+    CG_Sphere(&o, radius, slices, stacks, inside, mirrored);
+    CG_Object(out, folder + name + ".3do", o);
+    CG_Materials(out, folder + name + ".material", {CG_Textured(texture, flags)});
+}
+
 void CgBuildSky(CgSink& out)
 {
     // Drawn from its centre at (0, 50, 0) after a scale of 15: radius 600,
     // inside the sky pass's far plane of 1050 from anywhere in the level.
-    O3dObject sky;
-    sky.Name = "env";
-    sky.Frames.resize(1);
-    CG_Sphere(&sky, 40.0f, 24, 12, true, false);
-    CG_Object(out, "data\\envmap\\env.3do", sky);
-    CG_Materials(out, "data\\envmap\\env.material", {CG_Textured("sky.jpg")});
+    CG_Ball(out, "data\\envmap\\", "env", 40.0f, 24, 12, true, false, "sky.jpg", 0);
     // Stars above, the last of the sunset at the horizon (v 0.5), dark below.
     // The camera sees only the lowest 25 degrees or so (v 0.38 to 0.5), so
     // the dusk's colours are squeezed toward the horizon row.
@@ -401,12 +407,7 @@ void CgBuildSky(CgSink& out)
 void CgBuildExplosion(CgSink& out)
 {
     // Scaled by 0.05 at load, then 5 to 5.25 as it burns: about 3 units.
-    O3dObject ball;
-    ball.Name = "bola";
-    ball.Frames.resize(1);
-    CG_Sphere(&ball, 12.0f, 16, 10, false, true);
-    CG_Object(out, "data\\explosion\\bola.3do", ball);
-    CG_Materials(out, "data\\explosion\\bola.material", {CG_Textured("fire.jpg", ZO3D_GLENZ)});
+    CG_Ball(out, "data\\explosion\\", "bola", 12.0f, 16, 10, false, true, "fire.jpg", ZO3D_GLENZ);
     CgNoise noise(8, 99);
     CgImage fire(128, 128);
     CgShade(fire, [&](int x, int y, float* p) {
