@@ -47,7 +47,7 @@ CZarquel::CZarquel()
     Fsf = CZS_Create<CZFsf>(11);
     // 12 CZW3d
     // 13 CZSpr
-    // 14 CZSnd
+    Snd = CZS_Create<CZSnd>(14);
     Vgs = CZS_Create<CZVgs>(15);
     // 16 CZOctree
     Threads = CZS_Create<CZThreads>(17);
@@ -56,7 +56,7 @@ CZarquel::CZarquel()
     // 20 CZFnt
 
     if (!Mem || !Xfs || !Vti || !Mth || !Caps || !H3d || !Gfx || !O3d || !Kbd || !Mse || !Fsf || !Vgs ||
-        !Threads || !OctreeAABB)
+        !Threads || !OctreeAABB || !Snd)
         CZS_CriticalError();
 
     Threads->Debug = Debug;
@@ -75,6 +75,8 @@ CZarquel::CZarquel()
     Vgs->Mse = Mse;
     Vgs->H3d = H3d;
     Vgs->Caps = Caps;
+    Snd->Debug = Debug;
+    Snd->Xfs = Xfs;
     Caps->Debug = Debug;
     Caps->Vgs = Vgs;
     H3d->Debug = Debug;
@@ -107,6 +109,7 @@ CZarquel::CZarquel()
 CZarquel::~CZarquel()
 {
     delete OctreeAABB;
+    delete Snd;
     delete Fsf;
     delete Mse;
     delete Kbd;

@@ -17,6 +17,7 @@
 #include "zmth.h"
 #include "zo3d.h"
 #include "zoctaabb.h"
+#include "zsnd.h"
 #include "zthreads.h"
 #include "zvgs.h"
 #include "zvti.h"
