@@ -207,10 +207,16 @@ TEST_F(ContentWin, WorldObjectsMaterialsAndPathsLoadAsTheGameLoadsThem)
         unsigned long mats = o3d->LoadMaterials(obj, g.Materials);
         const ZO3D_HEADER* h = (const ZO3D_HEADER*)obj;
         const ZO3D_MATERIAL* m = (const ZO3D_MATERIAL*)(uintptr_t)h->Materials;
-        for (uint32_t i = 0; i < h->MaterialCount; i++)
+        for (uint32_t i = 0; i < h->MaterialCount; i++) {
             EXPECT_NE(m[i].Texture1, 0u) << "material " << i;
-        if (strstr(g.Name, "scene"))
+            // Light-mapped floors have their map.
+            if (m[i].Flags & ZRF_SECONDMAP) {
+                EXPECT_NE(m[i].Texture2, 0u) << "material " << i;
+            }
+        }
+        if (strstr(g.Name, "scene")) {
             EXPECT_GE(h->MaterialCount, 17u);
+        }
         EXPECT_LE(h->FaceCount, 25000u);
         EXPECT_LE(h->VertexCount, 25000u);
         o3d->FreeMaterials(mats, 1);
