@@ -20,7 +20,7 @@ int WaveValue(uint8_t wave, uint8_t pos) {
   int idx = (pos >> 2) & 31;
   switch (wave & 3) {
     case 1: { int v = idx * 8; return (pos & 0x80) ? 255 - v : v; }  // ramp down
-    case 2: return 255;
+    case 2: case 3: return 255;  // both trackers play waveform 3 as a square
     default: return kVibSine[idx];
   }
 }
