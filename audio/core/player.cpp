@@ -257,7 +257,10 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   }
   // Any instrument number recalls the sample's volume and panning, even next
   // to a key-off; only with a playable note does it restart envelopes.
-  if (cell.instrument) ResetInstrument(c, cell.note != kNoteOff);
+  // A delayed key-off next to a number restarts the instrument with its key
+  // down: no fade-out follows.
+  const bool delayedOff = delayed && cell.note == kNoteOff && !song->modFormat && c.ins && c.ins->volEnv.on;
+  if (cell.instrument) ResetInstrument(c, cell.note != kNoteOff || delayedOff);
   // FT2 restarts the envelopes of a delayed note even without an instrument.
   else if (delayed && triggered && !song->modFormat) RestartEnvelopes(c);
   // Volume and effect columns see the channel after its note; a glissando

@@ -65,7 +65,7 @@ const Exception kExceptions[] = {
 const char* const kPending[] = {
   "crystals.mod", "dontyou.xm", "ft2_delay_defaults.xm", "ft2_delay_envelope_sustain.xm", "ft2_delay_note_memory.xm",
   "ft2_delay_volume_column.xm", "ft2_envelope_reset.xm", "ft2_invalid_ins_defaults.xm", "ft2_k00_is_note_off.xm",
-  "ft2_kxx.xm", "ft2_note_no_fadeout_reset.xm", "ft2_note_off_sustain.xm", "ft2_note_range.xm",
+  "ft2_kxx.xm", "ft2_note_no_fadeout_reset.xm", "ft2_note_range.xm",
   "ft2_note_range_instrument_fade.xm", "ft2_offset_memory.xm", "ft2_tremor_reset.xm", "listen.mod",
   "lxx_after_loop.xm", "mod_AmigaLimitsFinetune.mod", "mod_ArpWraparound.mod", "mod_InstrDelay.mod",
   "mod_InstrSwapRetrigger.mod", "mod_NoteDelay-NextRow.mod", "mod_PTStoppedSwap.mod", "mod_PTSwapNoLoop.mod",
