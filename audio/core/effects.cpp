@@ -211,7 +211,11 @@ void Player::EffectTick0(Channel& c) {
           breakFlag = true;
           break;
         case 0x7: c.tremWave = uint8_t(y); break;
-        case 0x9: if (y == 0 && !song->modFormat && !c.cell.note) Retrigger(c); break;  // E90: once, at once
+        case 0x9:
+          // FT2's E90 retriggers once, at once; ProTracker's E9x retriggers
+          // on the first tick too when no note stands next to it.
+          if ((song->modFormat ? y != 0 : y == 0) && !c.cell.note) Retrigger(c);
+          break;
         case 0x8:  // coarse panning exists for MODs only; FT2 ignores it
           if (song->modFormat) c.panning = c.outPan = y * 17;
           break;

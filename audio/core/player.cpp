@@ -229,6 +229,20 @@ void Player::ProcessCell(Channel& c, bool delayed) {
     c.instrument = cell.instrument;
     if (song->modFormat || (cell.note && cell.note != kNoteOff)) c.ins = InstrumentAt(c.instrument);
   }
+  // ProTracker takes a number's sample up at once for the channel (its
+  // volume, a retrigger, the next note), but the sounding sample plays on
+  // to the end of its loop pass before the new one's loop takes over; a
+  // stopped channel stays silent.
+  if (song->modFormat && cell.instrument && (!cell.note || tonePorta)) {
+    const Instrument* ins = InstrumentAt(cell.instrument);
+    const Sample* s = ins && ins->samples ? &ins->sample[0] : nullptr;
+    if (s && s->length && s != c.smp) {
+      c.instrument = cell.instrument;
+      c.ins = ins;
+      c.smp = s;
+      if (c.voice.active) c.voice.swap = s;
+    }
+  }
   bool triggered = false;
   if (cell.note == kNoteOff && delayed && !song->modFormat) {
     // FT2: a delayed key-off only restarts the envelopes, or without a
@@ -367,6 +381,13 @@ void Player::KeyOff(Channel& c) {
 
 void Player::Retrigger(Channel& c) {
   if (!c.smp) return;
+  // Before a swapped-in sample has taken over, a ProTracker retrigger
+  // restarts the sounding one and the swap is off.
+  if (c.voice.active && c.voice.swap) {
+    c.voice.pos = 0;
+    c.voice.swap = nullptr;
+    return;
+  }
   c.startOffset = 0;
   c.retriggerNow = true;
 }
