@@ -215,12 +215,12 @@ void Player::ProcessCell(Channel& c, bool delayed) {
     if (delayed && c.cell.note == 0 && c.note) c.cell.note = uint8_t(c.note);
   }
   const Cell& cell = c.cell;
-  // In a MOD a portamento note on a silent channel simply plays (the
-  // reference player does so); in an XM it starts nothing.
+  // In a MOD a portamento note on a channel with no pitch yet simply plays
+  // (the reference player does so); in an XM it starts nothing.
   // FT2 does not apply a volume-column portamento on a note delay's tick:
   // the note plays as it is.
   const bool tonePorta = (cell.effect == 3 || cell.effect == 5 || (cell.volume >> 4) == 0xF) &&
-                         !(song->modFormat && !(c.smp && c.voice.active)) && !(delayed && !song->modFormat);
+                         !(song->modFormat && !(c.smp && c.period)) && !(delayed && !song->modFormat);
   // Under tone portamento the sounding sample and instrument stay; a new
   // instrument number only resets volume and envelopes (of the old one).
   // In an XM a new instrument is taken up by a note; a number alone
@@ -232,16 +232,20 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   // ProTracker takes a number's sample up at once for the channel (its
   // volume, a retrigger, the next note), but the sounding sample plays on
   // to the end of its loop pass before the new one's loop takes over; a
-  // stopped channel stays silent.
+  // stopped channel stays silent. An empty sample ends the sound there.
   if (song->modFormat && cell.instrument && (!cell.note || tonePorta)) {
     const Instrument* ins = InstrumentAt(cell.instrument);
-    const Sample* s = ins && ins->samples ? &ins->sample[0] : nullptr;
-    if (s && s->length && s != c.smp) {
+    static const Sample kNoSample;
+    const Sample* s = ins && ins->samples ? &ins->sample[0] : &kNoSample;
+    if (s != c.smp) {
       c.instrument = cell.instrument;
       c.ins = ins;
-      c.smp = s;
+      if (s != &kNoSample) c.smp = s;
       if (c.voice.active) c.voice.swap = s;
     }
+    // A portamento on a stopped channel starts the new sample over, still
+    // sliding from where the pitch was.
+    if (tonePorta && !c.voice.active && c.smp) Retrigger(c);
   }
   bool triggered = false;
   if (cell.note == kNoteOff && delayed && !song->modFormat) {
