@@ -247,6 +247,10 @@ void Player::ProcessCell(Channel& c, bool delayed) {
     // sliding from where the pitch was.
     if (tonePorta && !c.voice.active && c.smp) Retrigger(c);
   }
+  if (song->modFormat && cell.instrument) {
+    c.ptStart = 0;
+    c.ptCut = false;
+  }
   bool triggered = false;
   if (cell.note == kNoteOff && delayed && !song->modFormat) {
     // FT2: a delayed key-off only restarts the envelopes, or without a
@@ -272,6 +276,10 @@ void Player::ProcessCell(Channel& c, bool delayed) {
       triggered = true;
       TriggerNote(c, cell.note, false);
     }
+  }
+  if (song->modFormat && cell.effect == 9 && !triggered && c.smp) {
+    if (cell.param) c.offsetMem = cell.param;
+    ProTrackerOffset(c, *c.smp);
   }
   // Any instrument number recalls the sample's volume and panning, even next
   // to a key-off; only with a playable note does it restart envelopes.
@@ -329,6 +337,13 @@ void Player::TriggerNote(Channel& c, int note, bool) {
     if (c.cell.param) c.offsetMem = c.cell.param;
     offset = uint32_t(c.offsetMem) * 256;
   }
+  if (song->modFormat) {
+    // ProTracker applies an offset next to a note twice: before the note
+    // starts and again after, for the notes that follow.
+    if (c.cell.effect == 9) ProTrackerOffset(c, *s);
+    offset = c.ptCut ? s->length : c.ptStart;
+    if (c.cell.effect == 9) ProTrackerOffset(c, *s);
+  }
   c.startOffset = offset;
   c.retriggerNow = true;
   if (c.vibWave < 4) c.vibPos = 0;
@@ -381,6 +396,13 @@ void Player::KeyOff(Channel& c) {
     c.volume = 0;
     c.outVolume = 0;
   }
+}
+
+void Player::ProTrackerOffset(Channel& c, const Sample& s) {
+  const uint32_t off = uint32_t(c.offsetMem) * 256;
+  if (c.ptCut || off == 0) return;
+  if (off >= s.length - std::min(c.ptStart, s.length)) c.ptCut = true;
+  else c.ptStart += off;
 }
 
 void Player::Retrigger(Channel& c) {
