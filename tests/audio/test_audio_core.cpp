@@ -315,6 +315,48 @@ TEST(Effects, PortamentoDirectionAndEmptyInstrumentCut) {
   EXPECT_FALSE(f.C().voice.active);
 }
 
+// ProTracker: an instrument number without a note swaps the sample at the
+// end of the sounding loop (an unlooped one ends the voice there); an
+// offset moves the channel's sample start, twice next to a note.
+TEST(Effects, ProTrackerSampleSwapAndOffsets) {
+  modgen::Mod m;
+  m.smp.resize(4);
+  m.smp[0].pcm.assign(64, 40);
+  m.smp[0].loopLen = 64;
+  m.smp[1].pcm.assign(32, -40);
+  m.smp[1].loopLen = 32;
+  m.smp[2].pcm.assign(64, 90);
+  m.smp[3].pcm.assign(4096, 10);
+  auto& p = m.AddPattern();
+  p[0 * 4] = {61, 1, 0, 0, 0};
+  p[1 * 4] = {0, 2, 0, 0, 0};
+  p[2 * 4] = {0, 3, 0, 0, 0};
+  p[3 * 4] = {37, 4, 0, 9, 2};
+  p[4 * 4] = {37, 0, 0, 0, 0};
+  p[5 * 4] = {37, 4, 0, 0, 0};
+  Fixture f;
+  ASSERT_TRUE(f.Load(m.Build()));
+  f.Start();
+  const zqa::Sample& s1 = f.song.instruments[0].sample[0];
+  const zqa::Sample& s2 = f.song.instruments[1].sample[0];
+  std::vector<float> buf(2 * 256, 0.0f);
+  f.Ticks(7);
+  EXPECT_EQ(f.C().smp, &s2);
+  EXPECT_EQ(f.C().voice.data, s1.data.data());  // still sounding out its loop
+  f.player.Render(buf.data(), 256);
+  EXPECT_EQ(f.C().voice.data, s2.data.data());
+  EXPECT_EQ(f.C().voice.loopEnd, 32u);
+  f.Ticks(6);
+  f.player.Render(buf.data(), 256);
+  EXPECT_FALSE(f.C().voice.active);  // swapped to an unlooped sample
+  f.Ticks(6);
+  EXPECT_EQ(f.C().startOffset, 512u);
+  f.Ticks(6);
+  EXPECT_EQ(f.C().startOffset, 1024u);  // the offset was applied again after the note
+  f.Ticks(6);
+  EXPECT_EQ(f.C().startOffset, 0u);  // an instrument number resets the start
+}
+
 TEST(Effects, ArpeggioVibratoTremoloTremor) {
   auto x = OneChannel();
   x.At(0, 0, 0) = {49, 1, 0, 0, 0x47};
