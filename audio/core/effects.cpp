@@ -228,7 +228,7 @@ void Player::EffectTick0(Channel& c) {
       break;
     case 0xF:
       if (p == 0) break;
-      if (p < 32) speed = p;
+      if (p < 32 || song->vblankTiming) speed = p;
       else SetBpm(p);
       break;
     case kFxGlobalVol: globalVolume = Clamp64(p); break;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include "player.h"
 
 namespace zqa {
@@ -39,6 +40,24 @@ void Player::SetBpm(int b) {
   bpm = std::clamp(b, 32, 255);
   // frames per tick = rate * 2.5 / bpm, as 32.32
   tickFrames = int64_t((double(rate) * 2.5 / bpm) * 4294967296.0);
+}
+
+void DetectVBlankTiming(Song& song) {
+  constexpr double kLongSong = 600.0;  // seconds of tempo-timed play
+  bool tempo = false;
+  for (const Pattern& p : song.patterns)
+    for (const Cell& c : p.cells) tempo |= c.effect == 0xF && c.param >= 32;
+  if (!tempo) return;
+  // A walk through the song's ticks without mixing; the end detection
+  // stops it, the limit stops an endless one.
+  auto walk = std::make_unique<Player>();
+  walk->Start(&song, false);
+  double seconds = 0;
+  while (!walk->ended && seconds <= kLongSong) {
+    walk->RunTick();
+    seconds += 2.5 / walk->bpm;
+  }
+  song.vblankTiming = seconds > kLongSong;
 }
 
 void Player::Start(const Song* s, bool loop) {

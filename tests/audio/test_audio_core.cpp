@@ -210,6 +210,26 @@ TEST(Loader, OlderXmLayoutsAndModVariants) {
   EXPECT_EQ(zqa::LoadSong(st.Build().data(), 0, b.song), zqa::kLoadOk);  // size unknown: the header tells
 }
 
+// F20 and up set the tempo, unless they would make the song play for over
+// ten minutes: then the module is an old display-timed one and they are speeds.
+TEST(Loader, ModTempoOrDisplayTiming) {
+  modgen::Mod m;
+  m.smp.resize(1);
+  m.smp[0].pcm.assign(64, 40);
+  m.AddPattern()[0] = {37, 1, 0, 0xF, 0x20};
+  m.orders = {0, 0, 0, 0, 0};
+  Fixture f;
+  ASSERT_TRUE(f.Load(m.Build()));
+  EXPECT_FALSE(f.song.vblankTiming);  // speed 6 at 32 BPM: two and a half minutes
+  m.pats[0][4] = {0, 0, 0, 0xF, 0x1F};
+  ASSERT_TRUE(f.Load(m.Build()));
+  EXPECT_TRUE(f.song.vblankTiming);   // speed 31 at 32 BPM: 13 minutes
+  f.Start();
+  f.Ticks(1);
+  EXPECT_EQ(f.player.speed, 32);
+  EXPECT_EQ(f.player.bpm, 125);
+}
+
 TEST(Loader, RejectsBadHeadersAndLimits) {
   Fixture f;
   std::vector<uint8_t> good = OneChannel().Build();
