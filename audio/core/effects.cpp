@@ -20,7 +20,7 @@ int WaveValue(uint8_t wave, uint8_t pos) {
   int idx = (pos >> 2) & 31;
   switch (wave & 3) {
     case 1: { int v = idx * 8; return (pos & 0x80) ? 255 - v : v; }  // ramp down
-    case 2: return 255;
+    case 2: case 3: return 255;  // both trackers play waveform 3 as a square
     default: return kVibSine[idx];
   }
 }
@@ -211,7 +211,11 @@ void Player::EffectTick0(Channel& c) {
           breakFlag = true;
           break;
         case 0x7: c.tremWave = uint8_t(y); break;
-        case 0x9: if (y == 0 && !song->modFormat && !c.cell.note) Retrigger(c); break;  // E90: once, at once
+        case 0x9:
+          // FT2's E90 retriggers once, at once; ProTracker's E9x retriggers
+          // on the first tick too when no note stands next to it.
+          if ((song->modFormat ? y != 0 : y == 0) && !c.cell.note) Retrigger(c);
+          break;
         case 0x8:  // coarse panning exists for MODs only; FT2 ignores it
           if (song->modFormat) c.panning = c.outPan = y * 17;
           break;
@@ -224,7 +228,7 @@ void Player::EffectTick0(Channel& c) {
       break;
     case 0xF:
       if (p == 0) break;
-      if (p < 32) speed = p;
+      if (p < 32 || song->vblankTiming) speed = p;
       else SetBpm(p);
       break;
     case kFxGlobalVol: globalVolume = Clamp64(p); break;

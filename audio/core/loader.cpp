@@ -451,7 +451,9 @@ LoadError LoadMod(const uint8_t* data, size_t size, Song& song) {
       if (!r.skip(size_t(tag.extra))) return kLoadTruncated;
       song = Song();
       std::memcpy(song.name, mh.title, 20);
-      return LoadModBody(r, mh.samples, 31, mh.orders, mh.songLength, tag, lenient, song);
+      LoadError e = LoadModBody(r, mh.samples, 31, mh.orders, mh.songLength, tag, lenient, song);
+      if (e == kLoadOk) DetectVBlankTiming(song);
+      return e;
     }
   }
   r = Reader(data, EffectiveSize(data, size));
@@ -464,6 +466,7 @@ LoadError LoadMod(const uint8_t* data, size_t size, Song& song) {
   four.channels = 4;
   LoadError e = LoadModBody(r, sh.samples, 15, sh.orders, sh.songLength, four, lenient, song);
   if (e == kLoadOk) ConvertUltimateSoundtracker(song);
+  if (e == kLoadOk) DetectVBlankTiming(song);
   return e;
 }
 

@@ -11,6 +11,7 @@ void Voice::Start(const Sample& s, uint32_t offset) {
   loopEnd = s.loop ? s.loopStart + s.loopLength : s.length;
   backwards = false;
   stopAtZero = false;
+  swap = nullptr;
   active = data != nullptr && length > 0 && offset < length;
   pos = int64_t(offset) << 32;
 }
@@ -46,9 +47,9 @@ void Voice::Mix(float* out, int frames, const MixOptions& opt) {
   if (!active) return;
   if (!opt.ramp && rampLeft) { volL = tgtL; volR = tgtR; rampLeft = 0; if (stopAtZero) { active = false; return; } }
   const int16_t* d = data;
-  const int64_t end = int64_t(loopEnd) << 32;
-  const int64_t lstart = int64_t(loopStart) << 32;
-  const int64_t llen = end - lstart;
+  int64_t end = int64_t(loopEnd) << 32;
+  int64_t lstart = int64_t(loopStart) << 32;
+  int64_t llen = end - lstart;
   const float scale = 1.0f / 32768.0f;
   int64_t p = pos;
   float vl = volL, vr = volR;
@@ -74,7 +75,21 @@ void Voice::Mix(float* out, int frames, const MixOptions& opt) {
     }
     if (!backwards) {
       p += step;
-      if (p >= end) {
+      if (p >= end && swap) {
+        const Sample& n = *swap;
+        swap = nullptr;
+        if (n.loop == kLoopNone || n.loopLength == 0) { active = false; break; }
+        const int64_t over = p - end;
+        d = data = n.data.data();
+        length = n.length;
+        loop = kLoopForward;
+        loopStart = n.loopStart;
+        loopEnd = n.loopStart + n.loopLength;
+        end = int64_t(loopEnd) << 32;
+        lstart = int64_t(loopStart) << 32;
+        llen = end - lstart;
+        p = lstart + over % llen;
+      } else if (p >= end) {
         if (loop == kLoopForward && llen > 0) {
           p = lstart + (p - end) % llen;
         } else if (loop == kLoopPingPong && llen > 0) {

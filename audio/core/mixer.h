@@ -31,6 +31,10 @@ public:
   float dL = 0, dR = 0;
   int rampLeft = 0;
   bool stopAtZero = false;        // end the voice when a ramp to silence ends
+  // ProTracker's sample swap: the sample whose loop takes over at the end of
+  // the current loop pass (or of the sample); a swap to an unlooped sample
+  // ends the voice there.
+  const Sample* swap = nullptr;
 
   // Starts a sample from frame offset; offsets at or past the end stop the voice.
   void Start(const Sample& s, uint32_t offset);

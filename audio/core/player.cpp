@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include "player.h"
 
 namespace zqa {
@@ -39,6 +40,24 @@ void Player::SetBpm(int b) {
   bpm = std::clamp(b, 32, 255);
   // frames per tick = rate * 2.5 / bpm, as 32.32
   tickFrames = int64_t((double(rate) * 2.5 / bpm) * 4294967296.0);
+}
+
+void DetectVBlankTiming(Song& song) {
+  constexpr double kLongSong = 600.0;  // seconds of tempo-timed play
+  bool tempo = false;
+  for (const Pattern& p : song.patterns)
+    for (const Cell& c : p.cells) tempo |= c.effect == 0xF && c.param >= 32;
+  if (!tempo) return;
+  // A walk through the song's ticks without mixing; the end detection
+  // stops it, the limit stops an endless one.
+  auto walk = std::make_unique<Player>();
+  walk->Start(&song, false);
+  double seconds = 0;
+  while (!walk->ended && seconds <= kLongSong) {
+    walk->RunTick();
+    seconds += 2.5 / walk->bpm;
+  }
+  song.vblankTiming = seconds > kLongSong;
 }
 
 void Player::Start(const Song* s, bool loop) {
@@ -215,12 +234,12 @@ void Player::ProcessCell(Channel& c, bool delayed) {
     if (delayed && c.cell.note == 0 && c.note) c.cell.note = uint8_t(c.note);
   }
   const Cell& cell = c.cell;
-  // In a MOD a portamento note on a silent channel simply plays (the
-  // reference player does so); in an XM it starts nothing.
+  // In a MOD a portamento note on a channel with no pitch yet simply plays
+  // (the reference player does so); in an XM it starts nothing.
   // FT2 does not apply a volume-column portamento on a note delay's tick:
   // the note plays as it is.
   const bool tonePorta = (cell.effect == 3 || cell.effect == 5 || (cell.volume >> 4) == 0xF) &&
-                         !(song->modFormat && !(c.smp && c.voice.active)) && !(delayed && !song->modFormat);
+                         !(song->modFormat && !(c.smp && c.period)) && !(delayed && !song->modFormat);
   // Under tone portamento the sounding sample and instrument stay; a new
   // instrument number only resets volume and envelopes (of the old one).
   // In an XM a new instrument is taken up by a note; a number alone
@@ -228,6 +247,28 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   if (cell.instrument && !(tonePorta && c.smp)) {
     c.instrument = cell.instrument;
     if (song->modFormat || (cell.note && cell.note != kNoteOff)) c.ins = InstrumentAt(c.instrument);
+  }
+  // ProTracker takes a number's sample up at once for the channel (its
+  // volume, a retrigger, the next note), but the sounding sample plays on
+  // to the end of its loop pass before the new one's loop takes over; a
+  // stopped channel stays silent. An empty sample ends the sound there.
+  if (song->modFormat && cell.instrument && (!cell.note || tonePorta)) {
+    const Instrument* ins = InstrumentAt(cell.instrument);
+    static const Sample kNoSample;
+    const Sample* s = ins && ins->samples ? &ins->sample[0] : &kNoSample;
+    if (s != c.smp) {
+      c.instrument = cell.instrument;
+      c.ins = ins;
+      if (s != &kNoSample) c.smp = s;
+      if (c.voice.active) c.voice.swap = s;
+    }
+    // A portamento on a stopped channel starts the new sample over, still
+    // sliding from where the pitch was.
+    if (tonePorta && !c.voice.active && c.smp) Retrigger(c);
+  }
+  if (song->modFormat && cell.instrument) {
+    c.ptStart = 0;
+    c.ptCut = false;
   }
   bool triggered = false;
   if (cell.note == kNoteOff && delayed && !song->modFormat) {
@@ -255,9 +296,16 @@ void Player::ProcessCell(Channel& c, bool delayed) {
       TriggerNote(c, cell.note, false);
     }
   }
+  if (song->modFormat && cell.effect == 9 && !triggered && c.smp) {
+    if (cell.param) c.offsetMem = cell.param;
+    ProTrackerOffset(c, *c.smp);
+  }
   // Any instrument number recalls the sample's volume and panning, even next
   // to a key-off; only with a playable note does it restart envelopes.
-  if (cell.instrument) ResetInstrument(c, cell.note != kNoteOff);
+  // A delayed key-off next to a number restarts the instrument with its key
+  // down: no fade-out follows.
+  const bool delayedOff = delayed && cell.note == kNoteOff && !song->modFormat && c.ins && c.ins->volEnv.on;
+  if (cell.instrument) ResetInstrument(c, cell.note != kNoteOff || delayedOff);
   // FT2 restarts the envelopes of a delayed note even without an instrument.
   else if (delayed && triggered && !song->modFormat) RestartEnvelopes(c);
   // Volume and effect columns see the channel after its note; a glissando
@@ -307,6 +355,13 @@ void Player::TriggerNote(Channel& c, int note, bool) {
   if (c.cell.effect == 9) {
     if (c.cell.param) c.offsetMem = c.cell.param;
     offset = uint32_t(c.offsetMem) * 256;
+  }
+  if (song->modFormat) {
+    // ProTracker applies an offset next to a note twice: before the note
+    // starts and again after, for the notes that follow.
+    if (c.cell.effect == 9) ProTrackerOffset(c, *s);
+    offset = c.ptCut ? s->length : c.ptStart;
+    if (c.cell.effect == 9) ProTrackerOffset(c, *s);
   }
   c.startOffset = offset;
   c.retriggerNow = true;
@@ -362,8 +417,22 @@ void Player::KeyOff(Channel& c) {
   }
 }
 
+void Player::ProTrackerOffset(Channel& c, const Sample& s) {
+  const uint32_t off = uint32_t(c.offsetMem) * 256;
+  if (c.ptCut || off == 0) return;
+  if (off >= s.length - std::min(c.ptStart, s.length)) c.ptCut = true;
+  else c.ptStart += off;
+}
+
 void Player::Retrigger(Channel& c) {
   if (!c.smp) return;
+  // Before a swapped-in sample has taken over, a ProTracker retrigger
+  // restarts the sounding one and the swap is off.
+  if (c.voice.active && c.voice.swap) {
+    c.voice.pos = 0;
+    c.voice.swap = nullptr;
+    return;
+  }
   c.startOffset = 0;
   c.retriggerNow = true;
 }

@@ -46,6 +46,10 @@ struct Channel {
   uint8_t retrigVol = 0, retrigSpeed = 0, retrigCount = 0;
   uint8_t tremor = 0, tremorPos = 0;
   uint8_t offsetMem = 0;
+  // ProTracker moves the sample start itself by each offset command (kept
+  // until the next instrument number); past the end, the sample is cut.
+  uint32_t ptStart = 0;
+  bool ptCut = false;
   uint8_t arpMem = 0;
   bool glissando = false;
   int loopRow = 0, loopCount = 0;
@@ -137,6 +141,7 @@ private:
   void MultiRetrig(Channel& c);
   void ClampPeriod(Channel& c);
   void Retrigger(Channel& c);
+  void ProTrackerOffset(Channel& c, const Sample& s);
 };
 
 }  // namespace zqa

@@ -75,6 +75,7 @@ struct Song {
   bool fullFinetune = false;      // all 8 finetune bits count (files of OpenMPT before 1.22.07.19)
   bool squareRootPan = false;     // FT2's pan law (files from FT2 and trackers that follow it)
   bool keepLoopBreakRow = false;  // FT2's pattern loop leaves its row as the next pattern's start
+  bool vblankTiming = false;      // a MOD's Fxx of 0x20 and up sets the speed too (no tempo)
   int channels = 0;
   int songLength = 0;
   int restart = 0;
@@ -102,6 +103,11 @@ enum LoadError {
 LoadError LoadSong(const uint8_t* data, size_t size, Song& out);
 LoadError LoadXm(const uint8_t* data, size_t size, Song& out);
 LoadError LoadMod(const uint8_t* data, size_t size, Song& out);
+
+// Old MODs were timed by the display and knew only speeds, so their F20 and
+// up are speeds as well. Such a module is told, as the reference player
+// tells it, by tempo commands that would make it play over ten minutes.
+void DetectVBlankTiming(Song& song);
 
 // Builds the guard frames of a sample after data/length/loop are set.
 void FinishSample(Sample& s);

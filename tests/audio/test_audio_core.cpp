@@ -210,6 +210,26 @@ TEST(Loader, OlderXmLayoutsAndModVariants) {
   EXPECT_EQ(zqa::LoadSong(st.Build().data(), 0, b.song), zqa::kLoadOk);  // size unknown: the header tells
 }
 
+// F20 and up set the tempo, unless they would make the song play for over
+// ten minutes: then the module is an old display-timed one and they are speeds.
+TEST(Loader, ModTempoOrDisplayTiming) {
+  modgen::Mod m;
+  m.smp.resize(1);
+  m.smp[0].pcm.assign(64, 40);
+  m.AddPattern()[0] = {37, 1, 0, 0xF, 0x20};
+  m.orders = {0, 0, 0, 0, 0};
+  Fixture f;
+  ASSERT_TRUE(f.Load(m.Build()));
+  EXPECT_FALSE(f.song.vblankTiming);  // speed 6 at 32 BPM: two and a half minutes
+  m.pats[0][4] = {0, 0, 0, 0xF, 0x1F};
+  ASSERT_TRUE(f.Load(m.Build()));
+  EXPECT_TRUE(f.song.vblankTiming);   // speed 31 at 32 BPM: 13 minutes
+  f.Start();
+  f.Ticks(1);
+  EXPECT_EQ(f.player.speed, 32);
+  EXPECT_EQ(f.player.bpm, 125);
+}
+
 TEST(Loader, RejectsBadHeadersAndLimits) {
   Fixture f;
   std::vector<uint8_t> good = OneChannel().Build();
@@ -313,6 +333,48 @@ TEST(Effects, PortamentoDirectionAndEmptyInstrumentCut) {
   f.player.Render(buf.data(), 256);
   EXPECT_EQ(f.C().smp, nullptr);
   EXPECT_FALSE(f.C().voice.active);
+}
+
+// ProTracker: an instrument number without a note swaps the sample at the
+// end of the sounding loop (an unlooped one ends the voice there); an
+// offset moves the channel's sample start, twice next to a note.
+TEST(Effects, ProTrackerSampleSwapAndOffsets) {
+  modgen::Mod m;
+  m.smp.resize(4);
+  m.smp[0].pcm.assign(64, 40);
+  m.smp[0].loopLen = 64;
+  m.smp[1].pcm.assign(32, -40);
+  m.smp[1].loopLen = 32;
+  m.smp[2].pcm.assign(64, 90);
+  m.smp[3].pcm.assign(4096, 10);
+  auto& p = m.AddPattern();
+  p[0 * 4] = {61, 1, 0, 0, 0};
+  p[1 * 4] = {0, 2, 0, 0, 0};
+  p[2 * 4] = {0, 3, 0, 0, 0};
+  p[3 * 4] = {37, 4, 0, 9, 2};
+  p[4 * 4] = {37, 0, 0, 0, 0};
+  p[5 * 4] = {37, 4, 0, 0, 0};
+  Fixture f;
+  ASSERT_TRUE(f.Load(m.Build()));
+  f.Start();
+  const zqa::Sample& s1 = f.song.instruments[0].sample[0];
+  const zqa::Sample& s2 = f.song.instruments[1].sample[0];
+  std::vector<float> buf(2 * 256, 0.0f);
+  f.Ticks(7);
+  EXPECT_EQ(f.C().smp, &s2);
+  EXPECT_EQ(f.C().voice.data, s1.data.data());  // still sounding out its loop
+  f.player.Render(buf.data(), 256);
+  EXPECT_EQ(f.C().voice.data, s2.data.data());
+  EXPECT_EQ(f.C().voice.loopEnd, 32u);
+  f.Ticks(6);
+  f.player.Render(buf.data(), 256);
+  EXPECT_FALSE(f.C().voice.active);  // swapped to an unlooped sample
+  f.Ticks(6);
+  EXPECT_EQ(f.C().startOffset, 512u);
+  f.Ticks(6);
+  EXPECT_EQ(f.C().startOffset, 1024u);  // the offset was applied again after the note
+  f.Ticks(6);
+  EXPECT_EQ(f.C().startOffset, 0u);  // an instrument number resets the start
 }
 
 TEST(Effects, ArpeggioVibratoTremoloTremor) {
