@@ -51,12 +51,12 @@ CZarquel::CZarquel()
     Vgs = CZS_Create<CZVgs>(15);
     // 16 CZOctree
     Threads = CZS_Create<CZThreads>(17);
-    // 18 CZOctreeAABB
+    OctreeAABB = CZS_Create<CZOctreeAABB>(18);
     // 19 CZParts
     // 20 CZFnt
 
     if (!Mem || !Xfs || !Vti || !Mth || !Caps || !H3d || !Gfx || !O3d || !Kbd || !Mse || !Fsf || !Vgs ||
-        !Threads)
+        !Threads || !OctreeAABB)
         CZS_CriticalError();
     if (!Snd)
         CZS_CriticalError();
@@ -87,6 +87,12 @@ CZarquel::CZarquel()
     H3d->Xfs = Xfs;
     H3d->Mth = Mth;
     H3d->Caps = Caps;
+    OctreeAABB->Mem = Mem;
+    OctreeAABB->H3d = H3d;
+    OctreeAABB->Mth = Mth;
+    OctreeAABB->O3d = O3d;
+    OctreeAABB->Debug = Debug;
+    OctreeAABB->Xfs = Xfs;
     Gfx->H3d = H3d;
     Gfx->Mem = Mem;
     Gfx->Mth = Mth;
@@ -104,6 +110,7 @@ CZarquel::CZarquel()
 
 CZarquel::~CZarquel()
 {
+    delete OctreeAABB;
     delete Snd;
     delete Fsf;
     delete Mse;

@@ -16,6 +16,7 @@
 #include "zmse.h"
 #include "zmth.h"
 #include "zo3d.h"
+#include "zoctaabb.h"
 #include "zsnd.h"
 #include "zthreads.h"
 #include "zvgs.h"

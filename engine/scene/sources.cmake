@@ -4,4 +4,5 @@ list(APPEND ZQ_ENGINE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/zo3d_draw.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zo3d_material.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zo3d_proc.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zoctaabb.cpp
 )
