@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "gfx_fixture.h"
+#include "zh3d_local.h"
 #include "zgfx.h"
 #include "zo3d.h"
 #include "zqtest.h"

@@ -238,8 +238,9 @@ TEST_F(O3d, DuplicatesAndCopies)
         EXPECT_TRUE(inside(b, At<uint32_t>(h->FrameNormals)[r]));
     }
     for (uint32_t f = 0; f < h->FaceCount; f++) {
-        if (Faces(b)[f].SecondMap)
+        if (Faces(b)[f].SecondMap) {
             EXPECT_TRUE(inside(b, Faces(b)[f].SecondMap));
+        }
     }
 
     // CopyObject: the body follows the source, the header stays the target's.
