@@ -16,6 +16,12 @@ std::vector<std::string> CgSoundNames();
 void CgBuildSounds(CgSink& out);
 std::vector<std::string> CgMusicNames();
 void CgBuildMusic(CgSink& out);
+std::vector<std::string> CgSkyNames();
+void CgBuildSky(CgSink& out);
+std::vector<std::string> CgLevelNames();
+void CgBuildLevelGroup(CgSink& out);
+std::vector<std::string> CgExplosionNames();
+void CgBuildExplosion(CgSink& out);
 
 const CgGroup CG_GROUPS[] = {
     {"pictures: screens", CgScreenNames, CgBuildScreens},
@@ -24,5 +30,8 @@ const CgGroup CG_GROUPS[] = {
     {"pictures: lights", CgLightNames, CgBuildLights},
     {"sounds", CgSoundNames, CgBuildSounds},
     {"music", CgMusicNames, CgBuildMusic},
+    {"world: sky", CgSkyNames, CgBuildSky},
+    {"world: level", CgLevelNames, CgBuildLevelGroup},
+    {"world: explosion", CgExplosionNames, CgBuildExplosion},
 };
 const int CG_GROUP_COUNT = (int)(sizeof(CG_GROUPS) / sizeof(CG_GROUPS[0]));
