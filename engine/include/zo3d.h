@@ -135,7 +135,8 @@ private:
                      const Vector3** vertices, const Vector3** normals, const char* caller);
     void O3D_DrawFaces(unsigned long object, const unsigned long* list, unsigned long count, unsigned long mode,
                        bool all);
-    ZO3D_MATERIAL* O3D_Material(unsigned long object, unsigned long index, const char* caller);
+    void O3D_SetMaterial(unsigned long object, unsigned long index, const char* caller, uint32_t type, uint32_t flags,
+                         uint32_t texture, uint32_t second, const uint32_t* bump, const uint32_t colours[3]);
     void O3D_Refuse(uint32_t reason, const char* format, ...) __attribute__((format(gnu_printf, 3, 4)));
     unsigned long O3D_Build(int kind, const float* scale);
 

@@ -90,6 +90,10 @@ uint8_t* CZO3d::O3D_ReadWhole(const char* name, uint32_t spare, uint32_t* size)
 {
     unsigned long file = Xfs->OpenFile(name);
     *size = Xfs->GetFileSize(file);
+    if (*size + spare == 0) {
+        Xfs->CloseFile(file);
+        O3D_Fatal(Debug, "Damaged file", name, "the file is empty");
+    }
     uint8_t* block = *size + spare < *size ? nullptr : (uint8_t*)Mem->GetMem(*size + spare);
     if (!block) {
         Xfs->CloseFile(file);
@@ -336,58 +340,51 @@ void CZO3d::CopyObject(unsigned long source, unsigned long target)
 // ---------------------------------------------------------------------------
 // Material setters
 
-// The one place a material index is checked: writing past the image's
-// material records would overwrite whatever follows it.
-ZO3D_MATERIAL* CZO3d::O3D_Material(unsigned long object, unsigned long index, const char* caller)
+// One body for the three setters, and the one place a material index is
+// checked: writing past the image's material records would overwrite
+// whatever follows it. A null `bump` keeps the third texture.
+void CZO3d::O3D_SetMaterial(unsigned long object, unsigned long index, const char* caller, uint32_t type,
+                            uint32_t flags, uint32_t texture, uint32_t second, const uint32_t* bump,
+                            const uint32_t colours[3])
 {
     const ZO3D_HEADER* h = O3D_Header(object);
     if (index >= O3D_MaterialRoom(h)) {
         O3D_Refuse(O3D_REFUSE_MATERIAL, "%s: material %lu of an object with %u; nothing set", caller, index,
                    h->MaterialCount);
-        return nullptr;
+        return;
     }
-    return O3D_At<ZO3D_MATERIAL>(h->Materials) + index;
+    ZO3D_MATERIAL* m = O3D_At<ZO3D_MATERIAL>(h->Materials) + index;
+    m->Type = type;
+    m->Flags = flags;
+    m->Texture1 = texture;
+    m->Texture2 = second;
+    if (bump)
+        m->Texture3 = *bump;
+    memcpy(m->Color, colours, sizeof(m->Color));
 }
+
+static const uint32_t O3D_NO_COLOURS[3] = {0, 0, 0};
 
 void CZO3d::SetMaterialTextured(unsigned long object, unsigned long index, unsigned long flags, unsigned long texture,
                                 unsigned long secondTexture, unsigned long bumpMap)
 {
-    ZO3D_MATERIAL* m = O3D_Material(object, index, "SetMaterialTextured");
-    if (!m)
-        return;
-    m->Type = ZO3D_MAT_TEXTURED;
-    m->Flags = flags;
-    m->Texture1 = texture;
-    m->Texture2 = secondTexture;
-    m->Texture3 = bumpMap;
-    m->Color[0] = m->Color[1] = m->Color[2] = 0;
+    const uint32_t bump = bumpMap;
+    O3D_SetMaterial(object, index, "SetMaterialTextured", ZO3D_MAT_TEXTURED, flags, texture, secondTexture, &bump,
+                    O3D_NO_COLOURS);
 }
 
 void CZO3d::SetMaterialColored(unsigned long object, unsigned long index, unsigned long flags, unsigned long colour1,
                                unsigned long colour2, unsigned long colour3)
 {
-    ZO3D_MATERIAL* m = O3D_Material(object, index, "SetMaterialColored");
-    if (!m)
-        return;
-    m->Type = ZO3D_MAT_COLORED;
-    m->Flags = flags;
-    m->Texture1 = m->Texture2 = m->Texture3 = 0;
-    m->Color[0] = colour1;
-    m->Color[1] = colour2;
-    m->Color[2] = colour3;
+    const uint32_t none = 0, colours[3] = {colour1, colour2, colour3};
+    O3D_SetMaterial(object, index, "SetMaterialColored", ZO3D_MAT_COLORED, flags, 0, 0, &none, colours);
 }
 
 void CZO3d::SetMaterialTexturedTrans(unsigned long object, unsigned long index, unsigned long flags,
                                      unsigned long texture, unsigned long secondTexture)
 {
-    ZO3D_MATERIAL* m = O3D_Material(object, index, "SetMaterialTexturedTrans");
-    if (!m)
-        return;
-    m->Type = ZO3D_MAT_TEXTURED_2D;
-    m->Flags = flags;
-    m->Texture1 = texture;
-    m->Texture2 = secondTexture;
-    m->Color[0] = m->Color[1] = m->Color[2] = 0;
+    O3D_SetMaterial(object, index, "SetMaterialTexturedTrans", ZO3D_MAT_TEXTURED_2D, flags, texture, secondTexture,
+                    nullptr, O3D_NO_COLOURS);
 }
 
 static inline void O3D_SwapCorners(float* map)

@@ -103,6 +103,17 @@ bool CZO3d::O3D_Prepare(unsigned long object, unsigned long mode, bool blend, bo
     return true;
 }
 
+// Position and normal of a corner or line end (both records begin with them).
+template <class T> static inline void O3D_Place(T* out, const Vector3& v, const Vector3& n)
+{
+    out->x = v.x;
+    out->y = v.y;
+    out->z = v.z;
+    out->nx = n.x;
+    out->ny = n.y;
+    out->nz = n.z;
+}
+
 // Mapping from the normals: (n.x, n.y) / module, -1 to 1 for unit normals.
 static inline void O3D_EnvMap(const Vector3& n, float module, float* u, float* v)
 {
@@ -156,12 +167,7 @@ void CZO3d::O3D_DrawFaces(unsigned long object, const unsigned long* list, unsig
         for (int c = 0; c < 3; c++) {
             const uint32_t k = face->Vertex[c];
             POLYVERTEX& pv = p.Vertex[c];
-            pv.x = v[k].x;
-            pv.y = v[k].y;
-            pv.z = v[k].z;
-            pv.nx = n[k].x;
-            pv.ny = n[k].y;
-            pv.nz = n[k].z;
+            O3D_Place(&pv, v[k], n[k]);
             if (textured) {
                 pv.Diffuse = diffuseTextured;
                 pv.Specular = lit;
@@ -226,12 +232,7 @@ void CZO3d::DrawAllObjectWireFrame(unsigned long object, unsigned long mode)
                 const int c = corner[k];
                 const uint32_t i = face->Vertex[c];
                 LINEVERTEX& end = l.End[k];
-                end.x = v[i].x;
-                end.y = v[i].y;
-                end.z = v[i].z;
-                end.nx = n[i].x;
-                end.ny = n[i].y;
-                end.nz = n[i].z;
+                O3D_Place(&end, v[i], n[i]);
                 if (m->Flags & ZO3D_ENVIRONMENT) {
                     O3D_EnvMap(n[i], firstModule, &end.u, &end.v);
                 } else {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "gfx_fixture.h"
+#include "solid_texture.h"
 #include "zh3d_local.h"
 #include "zgfx.h"
 #include "zo3d.h"
@@ -25,19 +26,7 @@ protected:
             t->Release();
         g.Close();
     }
-    uint32_t Texture(uint32_t argb)
-    {
-        IDirect3DTexture9* t = nullptr;
-        EXPECT_EQ(D3D_OK, g.Vgs->Device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, NULL));
-        D3DLOCKED_RECT lr;
-        EXPECT_EQ(D3D_OK, t->LockRect(0, &lr, NULL, 0));
-        for (int y = 0; y < 4; y++)
-            for (int x = 0; x < 4; x++)
-                ((uint32_t*)((uint8_t*)lr.pBits + y * lr.Pitch))[x] = argb;
-        t->UnlockRect(0);
-        textures.push_back(t);
-        return (uint32_t)(uintptr_t)t;
-    }
+    uint32_t Texture(uint32_t argb) { return ZQ_SolidTexture(g.Vgs->Device, argb, &textures); }
     void Frame()
     {
         g.Frame();

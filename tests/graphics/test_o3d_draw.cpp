@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gfx_fixture.h"
+#include "solid_texture.h"
 #include "zh3d_local.h"
 #include "zo3d.h"
 #include "zqtest.h"
@@ -39,19 +40,7 @@ protected:
             t->Release();
         g.Close();
     }
-    uint32_t Texture(uint32_t argb)
-    {
-        IDirect3DTexture9* t = nullptr;
-        EXPECT_EQ(D3D_OK, g.Vgs->Device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, NULL));
-        D3DLOCKED_RECT lr;
-        EXPECT_EQ(D3D_OK, t->LockRect(0, &lr, NULL, 0));
-        for (int y = 0; y < 4; y++)
-            for (int x = 0; x < 4; x++)
-                ((uint32_t*)((uint8_t*)lr.pBits + y * lr.Pitch))[x] = argb;
-        t->UnlockRect(0);
-        textures.push_back(t);
-        return (uint32_t)(uintptr_t)t;
-    }
+    uint32_t Texture(uint32_t argb) { return ZQ_SolidTexture(g.Vgs->Device, argb, &textures); }
     unsigned long Load(const char* name) { return o->LoadObject(Fixture(name).c_str()); }
     // The first bucket of a kind, its vertices as queued.
     const ZH3D_BUCKET& Bucket(int kind, int index = 0) { return h->Tables[kind][index]; }
@@ -311,5 +300,45 @@ TEST_F(O3dDraw, MaterialRecordsOfEachKind)
     const unsigned long skipped = o->LoadMaterials(obj, Fixture("mat\\skipped.material").c_str());
     EXPECT_EQ(0, memcmp(&saved, &m[0], sizeof(saved)));
     o->FreeMaterials(skipped, 0);
+
+    // Named without a folder: the textures by their bare names, from the
+    // current directory.
+    char cwd[MAX_PATH];
+    GetCurrentDirectoryA(sizeof(cwd), cwd);
+    ASSERT_TRUE(SetCurrentDirectoryA(Fixture("mat").c_str()));
+    const unsigned long bare = o->LoadMaterials(obj, "modulate.material");
+    SetCurrentDirectoryA(cwd);
+    EXPECT_NE(0u, m[0].Texture2);
+    o->FreeMaterials(bare, 1);
+    o->DestroyObject(obj);
+}
+
+TEST_F(O3dDraw, CustomShaderMaterials)
+{
+    const unsigned long obj = Load("quad2.3do");
+    const unsigned long mats = o->LoadMaterials(obj, Fixture("mat\\shader.material").c_str());
+    const ZO3D_MATERIAL* m = (const ZO3D_MATERIAL*)(uintptr_t)Head(obj)->Materials;
+    const ZO3D_MATFILE_RECORD* r = (const ZO3D_MATFILE_RECORD*)(mats + sizeof(ZO3D_MATFILE_HEADER));
+    ASSERT_NE(0u, r->Shader);
+    EXPECT_EQ(r->Shader, m->Texture1) << "the shader takes the first texture's place";
+    EXPECT_EQ(0u, m->Texture2);
+    const ZH3D_SHADER* shader = (const ZH3D_SHADER*)(uintptr_t)r->Shader;
+    EXPECT_NE(nullptr, shader->VertexShader);
+    EXPECT_EQ(nullptr, shader->PixelShader);
+    EXPECT_EQ(r->Handle1, shader->Textures[0]);
+    EXPECT_EQ(r->Handle2, shader->Textures[1]);
+    EXPECT_EQ(0u, shader->Textures[2]);
+    EXPECT_EQ(1u, shader->Constants[4].Set);
+    EXPECT_EQ(0.75f, shader->Constants[4].z);
+    EXPECT_EQ(0u, shader->Constants[5].Set);
+    EXPECT_EQ(9.0f, shader->Material[9].w);
+    // Its faces go to the renderer as custom-shader triangles.
+    o->DrawAllObject(obj, ZO3D_MODE_TRANSFORM);
+    EXPECT_EQ(ZO3D_CUSTOMSHADER, Bucket(ZH3D_TRIS_TEXTURED).Flags);
+    EXPECT_EQ(r->Shader, Bucket(ZH3D_TRIS_TEXTURED).Texture1);
+    g.Frame();
+    const unsigned long handle = r->Shader;
+    o->FreeMaterials(mats, 1);
+    h->UnloadShader(handle);
     o->DestroyObject(obj);
 }

@@ -84,6 +84,23 @@ int main(int argc, char** argv)
     skipped[0].Texture1 = "missing.bmp";
     check(O3dWriteMaterials(dir + "/mat/skipped.material", skipped));
 
+    // A custom-shader material: vertex shader only, two textures on stages 0 and 1.
+    const char* vsh = "vs_1_1\ndcl_position v0\nm4x4 oPos, v0, c0\nmov oD0, c4\n";
+    check(O3dWriteFile(dir + "/mat/fx.vsh", std::vector<uint8_t>(vsh, vsh + strlen(vsh))));
+    std::vector<O3dMaterialRecord> shader(1);
+    shader[0].Texture1 = "red.bmp";
+    shader[0].Texture2 = "green.bmp";
+    shader[0].VertexShader = "fx.vsh";
+    shader[0].Flags = ZO3D_CUSTOMSHADER;
+    shader[0].Constants.push_back({4, ZO3D_SHADER_SLOT{0, 1, {0.25f, 0.5f, 0.75f, 1.0f}}});
+    shader[0].Constants2.push_back({9, ZO3D_SHADER_SLOT{0, 1, {9, 9, 9, 9}}});
+    check(O3dWriteMaterials(dir + "/mat/shader.material", shader));
+    // Without a device to load into, so no textures either.
+    shader[0].VertexShader.clear();
+    shader[0].Texture1.clear();
+    shader[0].Texture2.clear();
+    check(O3dWriteMaterials(dir + "/mat/noshader.material", shader));
+
     if (!err.empty()) {
         fprintf(stderr, "zq_o3d_fixtures: %s\n", err.c_str());
         return 1;

@@ -519,8 +519,17 @@ TEST(O3dDamaged, EachDamageEndsTheProgramNamingTheFileAndTheFault)
     ZQChild child = ZQ_RunChild("LoadNamed");
     EXPECT_TRUE(ZQ_OneBox(child, 1, "Damaged material file: " + path + " (1 records do not fit in 13240 bytes)",
                           "Zarquel ZO3D"));
-    SetEnvironmentVariableA("ZQ_O3D_MATERIALS", NULL);
+    WriteFile(path, "");
+    child = ZQ_RunChild("LoadNamed");
+    EXPECT_TRUE(ZQ_OneBox(child, 1, "Damaged file: " + path + " (the file is empty)", "Zarquel ZO3D"));
     DeleteFileA(path.c_str());
+
+    // A custom-shader material whose shader is not named.
+    SetEnvironmentVariableA("ZQ_O3D_MATERIALS", Fixture("mat\\noshader.material").c_str());
+    child = ZQ_RunChild("LoadNamed");
+    EXPECT_TRUE(ZQ_OneBox(child, 1, "Error, .mat specifies CUSTOMSHADER and no Shaderloaded(not suported?)",
+                          "Zarquel ZO3D"));
+    SetEnvironmentVariableA("ZQ_O3D_MATERIALS", NULL);
 }
 
 // Flipped bits the check lets through (floats, mostly) load and draw in
