@@ -22,6 +22,10 @@ std::vector<std::string> CgLevelNames();
 void CgBuildLevelGroup(CgSink& out);
 std::vector<std::string> CgExplosionNames();
 void CgBuildExplosion(CgSink& out);
+std::vector<std::string> CgSoldierNames();
+void CgBuildSoldier(CgSink& out);
+std::vector<std::string> CgPlayerNames();
+void CgBuildPlayer(CgSink& out);
 
 const CgGroup CG_GROUPS[] = {
     {"pictures: screens", CgScreenNames, CgBuildScreens},
@@ -33,5 +37,7 @@ const CgGroup CG_GROUPS[] = {
     {"world: sky", CgSkyNames, CgBuildSky},
     {"world: level", CgLevelNames, CgBuildLevelGroup},
     {"world: explosion", CgExplosionNames, CgBuildExplosion},
+    {"figures: soldier", CgSoldierNames, CgBuildSoldier},
+    {"figures: player", CgPlayerNames, CgBuildPlayer},
 };
 const int CG_GROUP_COUNT = (int)(sizeof(CG_GROUPS) / sizeof(CG_GROUPS[0]));

@@ -188,7 +188,10 @@ void CgQuad(O3dObject* o, const Vector3 p[4], const float uv[8], Vector3 facing,
     const int tris[2][3] = {{0, 1, 2}, {0, 2, 3}};
     for (const auto& t : tris) {
         int a = t[0], b = t[1], c = t[2];
-        if ((Dot(Cross(Sub(p[b], p[a]), Sub(p[c], p[a])), facing) > 0) != mirrored)
+        Vector3 n = Cross(Sub(p[b], p[a]), Sub(p[c], p[a]));
+        if (Dot(n, n) < 1e-12f)
+            continue;   // a corner of a sphere's pole: no area, nothing to draw
+        if ((Dot(n, facing) > 0) != mirrored)
             std::swap(b, c);
         O3dFace face;
         int corner[3] = {a, b, c};
