@@ -37,6 +37,11 @@ void UpdatePlayer()
     P1.Eye.x += mth->GetSinus(P1.Bob);
     P1.Eye.y += mth->GetCosinus(P1.Bob) * 0.2f;
     P1.Bob += G.F.Shake > 0 ? mth->Rnd() : 1;
+    // The HUD frame's sway: here.
+    if (P1.Heading > P1.HeadingTarget)
+        P1.Heading -= (P1.Heading - P1.HeadingTarget) * 0.025f;
+    if (P1.Heading < P1.HeadingTarget)
+        P1.Heading += (P1.HeadingTarget - P1.Heading) * 0.025f;
     // Heading, animation, the win zone, walking, turning and firing: here,
     // when no mode key applies.
     ReadModeKeys();
