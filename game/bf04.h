@@ -108,6 +108,7 @@ void FrameLoop();
 #ifdef BF04_TEST_BUILD
 BF04_PROBE* ProbeRecord();
 void ProbeTickStarted();
+void ProbeTickEnded(const BF04_FLAGS& now);
 #define BF04_PROBE_DO(statement) do { BF04_PROBE* P = ProbeRecord(); if (P) { statement; } } while (0)
 #else
 #define BF04_PROBE_DO(statement) do { } while (0)

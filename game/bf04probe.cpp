@@ -39,3 +39,27 @@ void ProbeTickStarted()
     }
     g_lastTick = now.QuadPart;
 }
+
+// At the end of a tick, under the game lock: the changes against the last
+// tick's copy, then the copy.
+void ProbeTickEnded(const BF04_FLAGS& now)
+{
+    static const int32_t logged[] = {BF04_FLAG_WORD(MenuShown),  BF04_FLAG_WORD(MenuFadeState),
+                                     BF04_FLAG_WORD(ScreenIsCredits), BF04_FLAG_WORD(StartBanner),
+                                     BF04_FLAG_WORD(Won),        BF04_FLAG_WORD(Automatic),
+                                     BF04_FLAG_WORD(Quit),       BF04_FLAG_WORD(EscLatch),
+                                     BF04_FLAG_WORD(TextPage),   BF04_FLAG_WORD(PageView)};
+    BF04_PROBE* p = ProbeRecord();
+    if (!p)
+        return;
+    p->Ticks++;
+    const int32_t* before = (const int32_t*)&p->Flags;
+    const int32_t* after = (const int32_t*)&now;
+    for (int32_t word : logged) {
+        bool changed = word == BF04_FLAG_WORD(PageView) ? (before[word] == 0) != (after[word] == 0)
+                                                         : before[word] != after[word];
+        if (changed && p->Ticks > 1 && p->EventCount < BF04_PROBE_EVENTS)
+            p->Event[p->EventCount++] = {p->Ticks, word, after[word]};
+    }
+    p->Flags = now;
+}

@@ -11,6 +11,7 @@
 #define BF04_PROBE_MAGIC 0x34304642u         // "BF04": the game has opened the record
 #define BF04_PROBE_INTERVALS 4096            // ring of tick intervals (microseconds)
 #define BF04_PROBE_STARTS 16                 // countdown values of the start sample's plays
+#define BF04_PROBE_EVENTS 512                // changes of the screen flags, the first ones kept
 
 // The flags and counters of the screens, one 32-bit word each, in the order
 // the game keeps them.
@@ -35,6 +36,17 @@ struct BF04_FLAGS {
     int32_t Shake;
 };
 static_assert(sizeof(BF04_FLAGS) == 72, "eighteen words");
+#define BF04_FLAG_WORD(field) ((int32_t)(offsetof(BF04_FLAGS, field) / 4))
+
+// One change of a screen flag, on the tick that made it. Logged for
+// MenuShown, MenuFadeState, ScreenIsCredits, StartBanner, Won, Automatic,
+// Quit, EscLatch and TextPage; PageView only when it reaches 0 or leaves it.
+struct BF04_EVENT {
+    uint32_t Tick;
+    int32_t Word;                 // BF04_FLAG_WORD of the field
+    int32_t Value;                // its new value
+};
+static_assert(sizeof(BF04_EVENT) == 12, "three words");
 
 struct BF04_PROBE {
     uint32_t Magic;               // BF04_PROBE_MAGIC once the game has the record
@@ -69,9 +81,12 @@ struct BF04_PROBE {
     uint32_t LevelFaces;          // the level object's faces
     int32_t TearDown;             // 1 from the end picture on
     int32_t ExitCode;             // written right before the process returns
+    int32_t DialogIcons;          // the dialog's icons as it answers WM_GETICON: 1 big, 2 small
+    uint32_t EventCount;
+    BF04_EVENT Event[BF04_PROBE_EVENTS];
 };
 static_assert(offsetof(BF04_PROBE, Flags) == 76, "flags after the start-up words");
 static_assert(offsetof(BF04_PROBE, Interval) == 220, "ring after the start plays");
-static_assert(sizeof(BF04_PROBE) == 220 + 4 * BF04_PROBE_INTERVALS + 60, "probe record size");
+static_assert(sizeof(BF04_PROBE) == 220 + 4 * BF04_PROBE_INTERVALS + 68 + 12 * BF04_PROBE_EVENTS, "probe record size");
 
 #endif

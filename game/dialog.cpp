@@ -10,17 +10,19 @@ static void DLG_Choose(HWND dialog, int fullScreen)
     G.FullScreen = fullScreen;
 }
 
-static INT_PTR CALLBACK DLG_Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+static INT_PTR CALLBACK DLG_Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG: {
-        HINSTANCE instance = (HINSTANCE)GetWindowLongPtrA(dialog, GWLP_HINSTANCE);
+        HINSTANCE instance = (HINSTANCE)lParam;
         HICON big = (HICON)LoadImageA(instance, MAKEINTRESOURCEA(IDI_BF04), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
                                       GetSystemMetrics(SM_CYICON), 0);
         HICON small = (HICON)LoadImageA(instance, MAKEINTRESOURCEA(IDI_BF04), IMAGE_ICON,
                                         GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0);
         SendMessageA(dialog, WM_SETICON, ICON_BIG, (LPARAM)big);
         SendMessageA(dialog, WM_SETICON, ICON_SMALL, (LPARAM)small);
+        BF04_PROBE_DO(P->DialogIcons = (SendMessageA(dialog, WM_GETICON, ICON_BIG, 0) ? 1 : 0) |
+                                       (SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0) ? 2 : 0));
         DLG_Choose(dialog, 1);
         G.Handle[0] = 0;
         return TRUE;
@@ -56,6 +58,6 @@ int RunStartDialog(HINSTANCE instance)
 {
     G.FullScreen = 1;
     G.Handle[0] = 0;
-    INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_START), nullptr, DLG_Proc, 0);
+    INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_START), nullptr, DLG_Proc, (LPARAM)instance);
     return result == 1;
 }

@@ -81,7 +81,7 @@ void GameTick()
             f.PageView--;
         }
     }
-    BF04_PROBE_DO(P->Ticks++; P->Flags = f; P->TicksLate = G.Engine->Vti->TicksLate);
+    BF04_PROBE_DO(ProbeTickEnded(f); P->TicksLate = G.Engine->Vti->TicksLate);
     LeaveCriticalSection(&G.Lock);
 }
 

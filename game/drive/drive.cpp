@@ -31,7 +31,8 @@ static BOOL CALLBACK DRIVE_Enum(HWND window, LPARAM data)
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     char title[256];
-    if (pid == s->Pid && GetWindowTextA(window, title, sizeof title) && !strcmp(title, s->Title)) {
+    if (pid == s->Pid && IsWindowVisible(window) && GetWindowTextA(window, title, sizeof title) &&
+        !strcmp(title, s->Title)) {
         s->Found = window;
         return FALSE;
     }

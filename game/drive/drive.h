@@ -20,7 +20,7 @@ struct DriveRun {
 // Creates (and clears) the probe mapping, then starts `exe` in `folder`
 // (null: the exe's own folder).
 bool DriveStart(DriveRun* run, const char* exe, const char* folder);
-// The top-level window of the run's process with this title, or null when
+// The visible top-level window of the run's process with this title, or null when
 // none appears within timeoutMs.
 HWND DriveFindWindow(const DriveRun* run, const char* title, int timeoutMs);
 void DriveClick(HWND dialog, int control);
