@@ -1,4 +1,5 @@
 #include "camerapath.h"
+#include <cmath>
 #include "bf04.h"
 
 CameraPath::CameraPath()
@@ -72,7 +73,8 @@ Vector3 CameraPath::Eval(float t)
     if (Dirty)
         TCP_Build();
     float f = SplineCount * t;
-    int i = (int)f;
+    // Before the start (t < 0) rounds down, so the point stays on the path.
+    int i = f < 0.0f ? (int)floorf(f) : (int)f;
     // Indices past either end wrap: the path closes on itself.
     int wrapped = i % SplineCount;
     if (wrapped < 0)
