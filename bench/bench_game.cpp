@@ -115,17 +115,9 @@ int main(int argc, char** argv)
 {
     bool quick = argc > 1 && !strcmp(argv[1], "--quick");
     const int menuSeconds = quick ? 2 : 10, autoSeconds = quick ? 3 : 30;
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, sizeof exe);
-    strcpy(strrchr(exe, '\\') + 1, "brolfest04_probe.exe");
     DriveRun run;
-    if (!DriveStart(&run, exe, nullptr) || !run.Probe) {
-        fprintf(stderr, "bench_game: cannot start %s\n", exe);
-        return 1;
-    }
-    HWND dialog = DriveFindWindow(&run, DRIVE_DIALOG_TITLE, 30000);
-    if (!dialog) {
-        fprintf(stderr, "bench_game: no start dialog\n");
+    HWND dialog;
+    if (!DriveOpenGame(&run, &dialog, nullptr)) {
         DriveClose(&run);
         return 1;
     }

@@ -27,6 +27,7 @@
 #define BF04_START_TICKS 500                  // the start banner's length
 #define BF04_PAGE_TICKS 500                   // a text page's time on the TV
 #define BF04_PAGE_VIEW_TICKS 199              // the automatic camera shows the TV after a page change
+#define BF04_AUTO_PAGE_VIEW 200               // and when automatic mode starts
 #define BF04_AUTO_PATH_STEP 0.0003f           // automatic camera per tick along camera path 1
 #define BF04_AUTO_PATH_END 0.8f               // and where it wraps to 0
 

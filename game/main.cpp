@@ -62,7 +62,7 @@ int GameMain(HINSTANCE instance, int showCommand)
     int windowed = G.FullScreen ? 0 : 1;
     char title[] = "MORVA - Brolfest'04 Invitation Demo";
     e->Vgs->Init(instance, showCommand);
-    e->Vgs->SelectGraphMode(640, 480, 0, 0, title, &G.Window, windowed, 0, 1);
+    e->Vgs->SelectGraphMode(640, 480, 0, 0, title, &G.Window, windowed, 0, ZVGS_DEPTH_16);
     BF04_PROBE_DO(P->Windowed = windowed; P->Window = (uint32_t)(uintptr_t)G.Window);
     for (int i = 0; i < MAIN_FIRST_FRAMES; i++) {
         e->Vgs->RenderScene(nullptr, nullptr);

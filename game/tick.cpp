@@ -103,7 +103,7 @@ void ReadModeKeys()
         if (kbd->KeyState(BF04_KEY_A)) {
             f.Automatic = 1;
             f.MenuShown = 0;
-            f.PageView = BF04_PAGE_VIEW_TICKS + 1;
+            f.PageView = BF04_AUTO_PAGE_VIEW;
             f.TextPage = 0;
         }
     }

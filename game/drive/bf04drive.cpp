@@ -39,18 +39,9 @@ int main(int argc, char** argv)
     }
     lstrcpynA(g_out, argv[1], sizeof g_out);
     CreateDirectoryA(g_out, nullptr);
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, sizeof exe);
-    strcpy(strrchr(exe, '\\') + 1, "brolfest04_probe.exe");
-
     DriveRun run;
-    if (!DriveStart(&run, exe, nullptr)) {
-        fprintf(stderr, "bf04drive: cannot start %s\n", exe);
-        return 1;
-    }
-    HWND dialog = DriveFindWindow(&run, DRIVE_DIALOG_TITLE, 30000);
-    if (!dialog) {
-        fprintf(stderr, "bf04drive: no start dialog\n");
+    HWND dialog;
+    if (!DriveOpenGame(&run, &dialog, nullptr)) {
         DriveClose(&run);
         return 1;
     }

@@ -234,3 +234,19 @@ bool DriveRawToWav(const char* raw, const char* wav)
     fclose(in);
     return fclose(out) == 0;
 }
+
+bool DriveOpenGame(DriveRun* run, HWND* dialog, const char* folder)
+{
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, sizeof exe);
+    strcpy(strrchr(exe, '\\') + 1, "brolfest04_probe.exe");
+    *dialog = nullptr;
+    if (!DriveStart(run, exe, folder) || !run->Probe) {
+        fprintf(stderr, "cannot start %s\n", exe);
+        return false;
+    }
+    *dialog = DriveFindWindow(run, DRIVE_DIALOG_TITLE, 30000);
+    if (!*dialog)
+        fprintf(stderr, "%s shows no start dialog\n", exe);
+    return *dialog != nullptr;
+}

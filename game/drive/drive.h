@@ -20,6 +20,10 @@ struct DriveRun {
 // Creates (and clears) the probe mapping, then starts `exe` in `folder`
 // (null: the exe's own folder).
 bool DriveStart(DriveRun* run, const char* exe, const char* folder);
+// Starts brolfest04_probe.exe from this program's folder (running in
+// `folder`, null: its own) and waits for its start dialog; false, with the
+// reason on stderr, when either fails.
+bool DriveOpenGame(DriveRun* run, HWND* dialog, const char* folder);
 // The visible top-level window of the run's process with this title, or null when
 // none appears within timeoutMs.
 HWND DriveFindWindow(const DriveRun* run, const char* title, int timeoutMs);

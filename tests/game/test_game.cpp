@@ -12,14 +12,6 @@ namespace {
 
 const int kLoadMs = 240000;    // from "Start" to the timer, on a loaded machine
 
-std::string GameExe()
-{
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, sizeof exe);
-    strcpy(strrchr(exe, '\\') + 1, "brolfest04_probe.exe");
-    return exe;
-}
-
 std::string Text(HWND w)
 {
     char t[256] = "";
@@ -67,10 +59,7 @@ struct Game : ::testing::Test {
     HWND dialog = nullptr;
     void Open(const char* folder = nullptr)
     {
-        ASSERT_TRUE(DriveStart(&run, GameExe().c_str(), folder));
-        ASSERT_NE(run.Probe, nullptr);
-        dialog = DriveFindWindow(&run, DRIVE_DIALOG_TITLE, 30000);
-        ASSERT_NE(dialog, nullptr) << "no start dialog";
+        ASSERT_TRUE(DriveOpenGame(&run, &dialog, folder));
     }
     HWND Start()
     {
