@@ -1,0 +1,92 @@
+// The record the test build of brolfest04 publishes in named shared memory:
+// the game's flags after every tick, per-frame counters and a ring of tick
+// intervals. Shared by the game and the programs that watch it (tests, the
+// run driver, the benchmark); Windows-free fixed-width layout.
+#ifndef BF04_PROBE_H
+#define BF04_PROBE_H
+#include <cstddef>
+#include <cstdint>
+
+#define BF04_PROBE_NAME "brolfest04.probe"   // the mapping's name
+#define BF04_PROBE_MAGIC 0x34304642u         // "BF04": the game has opened the record
+#define BF04_PROBE_INTERVALS 4096            // ring of tick intervals (microseconds)
+#define BF04_PROBE_STARTS 16                 // countdown values of the start sample's plays
+#define BF04_PROBE_EVENTS 512                // changes of the screen flags, the first ones kept
+
+// The flags and counters of the screens, one 32-bit word each, in the order
+// the game keeps them.
+struct BF04_FLAGS {
+    int32_t MenuShown;
+    int32_t MenuFadeState;        // 0 fading in, 1 holding, 2 fading out
+    int32_t MenuAlpha;
+    int32_t MenuHold;
+    int32_t ScreenIsCredits;      // the screen picture is the credits picture
+    int32_t StartBanner;
+    int32_t StartCountdown;
+    int32_t WinCountdown;
+    int32_t Won;
+    int32_t Automatic;
+    int32_t Quit;
+    int32_t EscLatch;
+    float AutoPathPosition;
+    int32_t NoiseFrame;
+    int32_t TextPage;
+    int32_t PageCountdown;
+    int32_t PageView;
+    int32_t Shake;
+};
+static_assert(sizeof(BF04_FLAGS) == 72, "eighteen words");
+#define BF04_FLAG_WORD(field) ((int32_t)(offsetof(BF04_FLAGS, field) / 4))
+
+// One change of a screen flag, on the tick that made it. Logged for
+// MenuShown, MenuFadeState, ScreenIsCredits, StartBanner, Won, Automatic,
+// Quit, EscLatch and TextPage; PageView only when it reaches 0 or leaves it.
+struct BF04_EVENT {
+    uint32_t Tick;
+    int32_t Word;                 // BF04_FLAG_WORD of the field
+    int32_t Value;                // its new value
+};
+static_assert(sizeof(BF04_EVENT) == 12, "three words");
+
+struct BF04_PROBE {
+    uint32_t Magic;               // BF04_PROBE_MAGIC once the game has the record
+    uint32_t ProcessId;
+    int64_t CounterFrequency;
+    int64_t StartTime;            // performance counter at "Start"
+    int64_t FirstMenuFrameTime;   // at the end of the first frame drawn with the timer running
+    // Start-up, in the order it happens.
+    int32_t DialogDone;           // 1 Start, 2 Exit or closed
+    int32_t Windowed;             // what the game passed to SelectGraphMode
+    char Handle[12];              // the handle the game keeps (at most 10 characters)
+    int32_t EngineCreated;
+    int32_t AssetsLoaded;
+    int32_t TimerStarted;
+    uint32_t Window;              // the game window's handle
+    // The tick.
+    uint32_t Ticks;               // ticks run
+    uint32_t TicksLate;           // the engine timer's own late count
+    BF04_FLAGS Flags;             // copied at the end of every tick
+    uint32_t StartPlays;          // start-sample plays
+    int32_t StartPlayCountdown[BF04_PROBE_STARTS];
+    uint32_t IntervalCount;       // intervals written (the ring holds the last ones)
+    uint32_t Interval[BF04_PROBE_INTERVALS];
+    // The frame loop.
+    uint32_t Frames;
+    uint32_t FrameTick;           // tick count when the last frame's snapshot was taken
+    float Eye[3], Target[3];      // the camera of the last frame
+    int32_t ViewingTv;            // the last automatic frame used the fixed TV view
+    uint32_t DrawCalls;           // the last frame's, all four passes
+    uint32_t Batches;
+    uint32_t OctreeFaces;         // faces the octree handed on in the last frame
+    uint32_t LevelFaces;          // the level object's faces
+    int32_t TearDown;             // 1 from the end picture on
+    int32_t ExitCode;             // written right before the process returns
+    int32_t DialogIcons;          // the dialog's icons as it answers WM_GETICON: 1 big, 2 small
+    uint32_t EventCount;
+    BF04_EVENT Event[BF04_PROBE_EVENTS];
+};
+static_assert(offsetof(BF04_PROBE, Flags) == 76, "flags after the start-up words");
+static_assert(offsetof(BF04_PROBE, Interval) == 220, "ring after the start plays");
+static_assert(sizeof(BF04_PROBE) == 220 + 4 * BF04_PROBE_INTERVALS + 68 + 12 * BF04_PROBE_EVENTS, "probe record size");
+
+#endif
