@@ -288,35 +288,43 @@ void CZMem::MEM_ClearIndex()
     FragmentBound = 0;
 }
 
-// The link word of the last fragment below `address`, or the head.
+// Levels of the subtree that covers every bucket up to top's (all the
+// fragments lie below top); its root is FitLeaves >> span.
+uint32_t CZMem::MEM_CoverSpan() const
+{
+    const uint32_t topBucket = MEM_BucketOf((uintptr_t)Top);
+    const uint32_t span = topBucket ? 32 - __builtin_clz(topBucket) : 0;   // 2^span > topBucket
+    const uint32_t levels = __builtin_ctz(FitLeaves);
+    return span < levels ? span : levels;
+}
+
+// The link word of the last fragment below `address` (below top), or the head.
 MemWord* CZMem::MEM_LinkBefore(uintptr_t address)
 {
     const uintptr_t top = (uintptr_t)Top;
     const uint32_t bucket = MEM_BucketOf(address);
     uintptr_t f = BucketFirst[bucket];
-    if (f && f < address) {
-        for (uintptr_t n = MEM_FragmentNext(f); n != top && n < address; n = MEM_FragmentNext(n))
-            f = n;
-        return MEM_Word(f);
-    }
-    // The nearest bucket to the left that holds a fragment, then its last one.
-    for (uint32_t node = FitLeaves + bucket; node > 1; node >>= 1) {
-        if (!(node & 1) || !FitTree[node - 1])
-            continue;
-        node--;
-        while (node < FitLeaves) {
-            node = 2 * node + 1;
-            if (!FitTree[node])
-                node--;
+    if (!f || f >= address) {
+        // The nearest bucket to the left that holds a fragment: under the
+        // deepest non-empty left sibling on the way down to `bucket`. The way
+        // is known, so it is taken without branches.
+        const uint32_t span = MEM_CoverSpan();
+        uint32_t node = FitLeaves >> span, left = 0;
+        for (uint32_t bit = span; bit-- > 0;) {
+            const uint32_t l = 2 * node;
+            const uint32_t right = (bucket >> bit) & 1;
+            left = right && FitTree[l] ? l : left;
+            node = l + right;
         }
-        const uint32_t left = node - FitLeaves;
-        const uintptr_t end = (uintptr_t)ArenaBase + ((uintptr_t)(left + 1) << ZMEM_INDEX_BUCKET_SHIFT);
-        f = BucketFirst[left];
-        for (uintptr_t n = MEM_FragmentNext(f); n != top && n < end; n = MEM_FragmentNext(n))
-            f = n;
-        return MEM_Word(f);
+        if (!left)
+            return &FreeList;
+        while (left < FitLeaves)
+            left = 2 * left + 1 - (FitTree[2 * left + 1] == 0);
+        f = BucketFirst[left - FitLeaves];
     }
-    return &FreeList;
+    for (uintptr_t n = MEM_FragmentNext(f); n != top && n < address; n = MEM_FragmentNext(n))
+        f = n;
+    return MEM_Word(f);
 }
 
 // First fit over the address-ordered free list, then the space above top.
@@ -327,12 +335,10 @@ void* CZMem::MEM_Get(uint32_t size)
     const uintptr_t top = (uintptr_t)Top;
     const uint32_t wanted = size ? size : 1;   // an empty leaf never fits
     if (wanted <= FitTree[1]) {
-        uint32_t node = 1;
-        while (node < FitLeaves) {
-            node <<= 1;
-            if (FitTree[node] < wanted)
-                node++;
-        }
+        // Descends without branches: the way down is as good as random.
+        uint32_t node = FitLeaves >> MEM_CoverSpan();
+        while (node < FitLeaves)
+            node = 2 * node + (FitTree[2 * node] < wanted);
         const uint32_t bucket = node - FitLeaves;
         uintptr_t fragment = BucketFirst[bucket];
         MemWord* link = MEM_LinkBefore(fragment);
@@ -377,7 +383,10 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
         return false;
     uintptr_t end = start + size;
 
-    MemWord* link = MEM_LinkBefore(start);
+    // Above the last fragment: no search needed.
+    MemWord* link = ListTail;
+    if (ListTail != &FreeList && (uintptr_t)ListTail >= start)
+        link = MEM_LinkBefore(start);
     const uintptr_t before = link == &FreeList ? 0 : (uintptr_t)link;
     if (before) {
         const uintptr_t beforeEnd = before + MEM_FragmentLength(before);

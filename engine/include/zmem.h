@@ -55,7 +55,7 @@ static_assert(sizeof(ZMEM_SURVEIL) == 16, "surveillance record is four words");
 #define ZMEM_LINK_HAS_SIZE 1u
 // The fragment index cuts the arena into buckets of 1 << this many bytes: a
 // first-fit search walks at most one bucket's fragments after the tree.
-#define ZMEM_INDEX_BUCKET_SHIFT 7
+#define ZMEM_INDEX_BUCKET_SHIFT 8
 
 class ZQAPI CZMem {
 public:
@@ -132,6 +132,7 @@ private:
     bool MEM_Free(uint8_t* pointer, uint32_t size);
     uint32_t MEM_BucketOf(uintptr_t address) const;
     uintptr_t* MEM_LinkBefore(uintptr_t address);
+    uint32_t MEM_CoverSpan() const;
     void MEM_Reindex(uint32_t bucket);
     void MEM_Index(uintptr_t fragment);
     void MEM_Unindex(uintptr_t fragment, uintptr_t successor);
