@@ -1,7 +1,9 @@
 // Mixed allocate/free workload on the engine heap against the Win32 heap and
 // the C runtime, same operation sequence for all, in one run.
+// "--quick" (the test suite's smoke run) cuts the work to a token amount.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "zarquel.h"
@@ -88,8 +90,9 @@ std::vector<Op> LoadUnload(uint32_t slots, uint32_t rounds)
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    const uint32_t scale = argc > 1 && strcmp(argv[1], "--quick") == 0 ? 100 : 1;
     CZarquel* engine = new CZarquel;
     CZMem* mem = engine->Mem;
     mem->InitHeap(256u << 20);
@@ -104,10 +107,11 @@ int main()
         uint32_t Slots;
         std::vector<Op> Ops;
     } cases[] = {
-        {"random", 256, Workload(256, 1000000)},
-        {"random", 1024, Workload(1024, 500000)},
-        {"random", 4096, Workload(4096, 200000)},
-        {"load/unload", 4096, LoadUnload(4096, 60)},
+        {"random", 256, Workload(256, 1000000 / scale)},
+        {"random", 1024, Workload(1024, 500000 / scale)},
+        {"random", 4096, Workload(4096, 200000 / scale)},
+        {"random", 16384, Workload(16384, 200000 / scale)},
+        {"load/unload", 4096, LoadUnload(4096, 60 / (scale > 1 ? 30 : 1))},
     };
     for (Case& c : cases) {
         const std::vector<Op>& ops = c.Ops;

@@ -56,8 +56,9 @@ int main()
                 float a0 = t * (r + 1) * 0.5f + i * 6.2831853f / spokes;
                 float a1 = a0 + 6.2831853f / spokes * 0.6f;
                 float inner = 40.0f + r * 50.0f, outer = inner + 45.0f;
-                float xs[3] = {cosf(a0) * inner, cosf(a0) * outer, cosf(a1) * outer};
-                float ys[3] = {sinf(a0) * inner, sinf(a0) * outer, sinf(a1) * outer};
+                // Anticlockwise on screen: Init culls clockwise triangles.
+                float xs[3] = {cosf(a0) * inner, cosf(a1) * outer, cosf(a0) * outer};
+                float ys[3] = {sinf(a0) * inner, sinf(a1) * outer, sinf(a0) * outer};
                 for (int v = 0; v < 3; v++) {
                     p.Vertex[v].x = 320 + xs[v];
                     p.Vertex[v].y = 240 + ys[v];
@@ -71,6 +72,10 @@ int main()
             }
         }
         vgs->RenderScene(nullptr, nullptr);
+        if (frames == 0) {
+            printf("drawing\n");   // the smoke test takes its screenshot after this
+            fflush(stdout);
+        }
         frames++;
         drawCalls += h3d->FrameDrawCalls;
         primitives += h3d->FramePrimitives;

@@ -9,13 +9,27 @@
 static const DWORD ZQ_MAIN_THREAD_ACCESS = 0x1F03FF;
 
 int CZarquel::TestFailCreation = -1;
+void (*CZarquel::TestTrace)(int, bool) = nullptr;
 
 // Creates the service at `position` of the creation order.
 template <class T> static T* CZS_Create(int position)
 {
     if (position == CZarquel::TestFailCreation)
         return nullptr;
-    return new (std::nothrow) T;
+    T* service = new (std::nothrow) T;
+    if (service && CZarquel::TestTrace)
+        CZarquel::TestTrace(position, true);
+    return service;
+}
+
+// Deletes the service at `position` of the creation order, if it exists.
+template <class T> static void CZS_Destroy(T* service, int position)
+{
+    if (!service)
+        return;
+    if (CZarquel::TestTrace)
+        CZarquel::TestTrace(position, false);
+    delete service;
 }
 
 CZarquel::CZarquel()
@@ -131,29 +145,29 @@ CZarquel::CZarquel()
 
 CZarquel::~CZarquel()
 {
-    delete Fnt;
-    delete Parts;
-    delete OctreeAABB;
-    delete Octree;
-    delete Snd;
-    delete Spr;
-    delete W3d;
-    delete Fsf;
-    delete Mse;
-    delete Kbd;
-    delete O3d;
-    delete Gfx;
-    delete H3d;
-    delete Vgs;
-    delete Mth;
-    delete Vti;
-    delete Xfs;
-    delete Mem;
-    delete Caps;
-    delete Debug;
+    CZS_Destroy(Fnt, 20);
+    CZS_Destroy(Parts, 19);
+    CZS_Destroy(OctreeAABB, 18);
+    CZS_Destroy(Octree, 16);
+    CZS_Destroy(Snd, 14);
+    CZS_Destroy(Spr, 13);
+    CZS_Destroy(W3d, 12);
+    CZS_Destroy(Fsf, 11);
+    CZS_Destroy(Mse, 10);
+    CZS_Destroy(Kbd, 9);
+    CZS_Destroy(O3d, 8);
+    CZS_Destroy(Gfx, 7);
+    CZS_Destroy(H3d, 6);
+    CZS_Destroy(Vgs, 15);
+    CZS_Destroy(Mth, 4);
+    CZS_Destroy(Vti, 3);
+    CZS_Destroy(Xfs, 2);
+    CZS_Destroy(Mem, 1);
+    CZS_Destroy(Caps, 5);
+    CZS_Destroy(Debug, 0);
     // Last: the memory watchdog of the debug build may still use it until
     // the heap is gone.
-    delete Threads;
+    CZS_Destroy(Threads, 17);
     CZS_DeinitSystem();
 }
 

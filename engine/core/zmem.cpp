@@ -92,6 +92,9 @@ CZMem::CZMem()
     GetMemCalls = GetMemFailed = FreeMemRefused = 0;
     FragmentBound = 0;
     ListTail = &FreeList;
+    FitTree = nullptr;
+    BucketFirst = nullptr;
+    FitLeaves = FitBuckets = 0;
     // Always there, so that MemoryInfoDump works in every build.
     InitializeCriticalSection(&SurveilLock);
 }
@@ -147,6 +150,18 @@ int CZMem::InitHeap(unsigned long size)
     HeapSize = (uint32_t)heapSize;
     ArenaEnd = ArenaBase + HeapSize;
 
+    // The fragment index, zeroed: no fragments.
+    FitBuckets = (uint32_t)((heapSize + (1u << ZMEM_INDEX_BUCKET_SHIFT) - 1) >> ZMEM_INDEX_BUCKET_SHIFT);
+    FitLeaves = 1;
+    while (FitLeaves < FitBuckets)
+        FitLeaves <<= 1;
+    FitTree = (uint32_t*)HeapAlloc(HeapHandle, HEAP_ZERO_MEMORY | HEAP_NO_SERIALIZE,
+                                   (SIZE_T)FitLeaves * 2 * sizeof(uint32_t));
+    BucketFirst = (uintptr_t*)HeapAlloc(HeapHandle, HEAP_ZERO_MEMORY | HEAP_NO_SERIALIZE,
+                                        (SIZE_T)FitBuckets * sizeof(uintptr_t));
+    if (!FitTree || !BucketFirst)
+        MEM_Fatal(Debug, "Sorry I can't alloc Heap!");
+
 #if ZARQUEL_MEM_SURVEIL
     WatchStop = CreateEventA(NULL, FALSE, FALSE, NULL);
     WatchDone = CreateEventA(NULL, FALSE, FALSE, NULL);
@@ -175,6 +190,11 @@ int CZMem::DoneHeap()
         WatchStop = WatchDone = NULL;
     }
 #endif
+    HeapFree(HeapHandle, HEAP_NO_SERIALIZE, FitTree);
+    HeapFree(HeapHandle, HEAP_NO_SERIALIZE, BucketFirst);
+    FitTree = nullptr;
+    BucketFirst = nullptr;
+    FitLeaves = FitBuckets = 0;
     HeapFree(HeapHandle, HEAP_NO_SERIALIZE, SurveilTable);
     HeapDestroy(HeapHandle);
     HeapHandle = NULL;
@@ -204,49 +224,151 @@ void CZMem::MEM_CheckCallingThread()
         MEM_Fatal(Debug, "The Heap can be used only for the thread that create it. Use Multithread call");
 }
 
+// ---------------------------------------------------------------------------
+// The fragment index. Every change to the list in the arena is made first;
+// the index is then brought up to date from it.
+
+uint32_t CZMem::MEM_BucketOf(uintptr_t address) const
+{
+    return (uint32_t)((address - (uintptr_t)ArenaBase) >> ZMEM_INDEX_BUCKET_SHIFT);
+}
+
+// Recounts the longest fragment starting in `bucket` and carries it up the
+// tree as far as a maximum changes.
+void CZMem::MEM_Reindex(uint32_t bucket)
+{
+    const uintptr_t top = (uintptr_t)Top;
+    const uintptr_t end = (uintptr_t)ArenaBase + ((uintptr_t)(bucket + 1) << ZMEM_INDEX_BUCKET_SHIFT);
+    uint32_t longest = 0;
+    for (uintptr_t f = BucketFirst[bucket]; f && f != top && f < end; f = MEM_FragmentNext(f)) {
+        const uint32_t length = MEM_FragmentLength(f);
+        if (length > longest)
+            longest = length;
+    }
+    uint32_t node = FitLeaves + bucket;
+    FitTree[node] = longest;
+    for (node >>= 1; node; node >>= 1) {
+        const uint32_t left = FitTree[2 * node], right = FitTree[2 * node + 1];
+        const uint32_t most = left > right ? left : right;
+        if (FitTree[node] == most)
+            break;
+        FitTree[node] = most;
+    }
+    FragmentBound = FitTree[1];
+}
+
+// A fragment now in the list.
+void CZMem::MEM_Index(uintptr_t fragment)
+{
+    const uint32_t bucket = MEM_BucketOf(fragment);
+    if (!BucketFirst[bucket] || fragment < BucketFirst[bucket])
+        BucketFirst[bucket] = fragment;
+    MEM_Reindex(bucket);
+}
+
+// A fragment gone from the list; `successor` is what now follows its place.
+void CZMem::MEM_Unindex(uintptr_t fragment, uintptr_t successor)
+{
+    const uint32_t bucket = MEM_BucketOf(fragment);
+    if (BucketFirst[bucket] == fragment)
+        BucketFirst[bucket] =
+            successor != (uintptr_t)Top && MEM_BucketOf(successor) == bucket ? successor : 0;
+    MEM_Reindex(bucket);
+}
+
+// Empties the index: only buckets below top can hold fragments.
+void CZMem::MEM_ClearIndex()
+{
+    uint32_t last = MEM_BucketOf((uintptr_t)Top);
+    if (last >= FitBuckets)
+        last = FitBuckets - 1;
+    memset(BucketFirst, 0, (size_t)(last + 1) * sizeof(uintptr_t));
+    for (uint32_t lo = FitLeaves, hi = FitLeaves + last; lo; lo >>= 1, hi >>= 1)
+        memset(&FitTree[lo], 0, (size_t)(hi - lo + 1) * sizeof(uint32_t));
+    FragmentBound = 0;
+}
+
+// Levels of the subtree that covers every bucket up to top's (all the
+// fragments lie below top); its root is FitLeaves >> span.
+uint32_t CZMem::MEM_CoverSpan() const
+{
+    const uint32_t topBucket = MEM_BucketOf((uintptr_t)Top);
+    const uint32_t span = topBucket ? 32 - __builtin_clz(topBucket) : 0;   // 2^span > topBucket
+    const uint32_t levels = __builtin_ctz(FitLeaves);
+    return span < levels ? span : levels;
+}
+
+// The link word of the last fragment below `address` (below top), or the head.
+MemWord* CZMem::MEM_LinkBefore(uintptr_t address)
+{
+    const uintptr_t top = (uintptr_t)Top;
+    const uint32_t bucket = MEM_BucketOf(address);
+    uintptr_t f = BucketFirst[bucket];
+    if (!f || f >= address) {
+        // The nearest bucket to the left that holds a fragment: under the
+        // deepest non-empty left sibling on the way down to `bucket`. The way
+        // is known, so it is taken without branches.
+        const uint32_t span = MEM_CoverSpan();
+        uint32_t node = FitLeaves >> span, left = 0;
+        for (uint32_t bit = span; bit-- > 0;) {
+            const uint32_t l = 2 * node;
+            const uint32_t right = (bucket >> bit) & 1;
+            left = right && FitTree[l] ? l : left;
+            node = l + right;
+        }
+        if (!left)
+            return &FreeList;
+        while (left < FitLeaves)
+            left = 2 * left + 1 - (FitTree[2 * left + 1] == 0);
+        f = BucketFirst[left - FitLeaves];
+    }
+    for (uintptr_t n = MEM_FragmentNext(f); n != top && n < address; n = MEM_FragmentNext(n))
+        f = n;
+    return MEM_Word(f);
+}
+
 // First fit over the address-ordered free list, then the space above top.
+// The index finds the lowest bucket holding a fragment long enough; the
+// first such fragment in it is the one a walk of the whole list would find.
 void* CZMem::MEM_Get(uint32_t size)
 {
     const uintptr_t top = (uintptr_t)Top;
-    MemWord* link = &FreeList;
-    uintptr_t fragment = FreeList & ~(MemWord)ZMEM_LINK_HAS_SIZE;
-    // No fragment can be long enough: the walk would end at top anyway.
-    const bool walk = size <= FragmentBound;
-    if (!walk) {
-        link = ListTail;
-        fragment = top;
-    }
-    uint32_t longest = 0;
-    while (fragment != top) {
+    const uint32_t wanted = size ? size : 1;   // an empty leaf never fits
+    if (wanted <= FitTree[1]) {
+        // Descends without branches: the way down is as good as random.
+        uint32_t node = FitLeaves >> MEM_CoverSpan();
+        while (node < FitLeaves)
+            node = 2 * node + (FitTree[2 * node] < wanted);
+        const uint32_t bucket = node - FitLeaves;
+        uintptr_t fragment = BucketFirst[bucket];
+        MemWord* link = MEM_LinkBefore(fragment);
+        while (MEM_FragmentLength(fragment) < wanted) {
+            link = MEM_Word(fragment);
+            fragment = MEM_FragmentNext(fragment);
+        }
         const uint32_t length = MEM_FragmentLength(fragment);
         const uintptr_t next = MEM_FragmentNext(fragment);
-        if (length < size) {
-            if (length > longest)
-                longest = length;
-            link = MEM_Word(fragment);
-            fragment = next;
-            continue;
-        }
         if (length == size) {
             MEM_Relink(link, next);
             if (next == top)
                 ListTail = link;
+            MEM_Unindex(fragment, next);
         } else {
             const uintptr_t rest = fragment + size;
             MEM_WriteFragment(rest, next, length - size);
             MEM_Relink(link, rest);
             if (next == top)
                 ListTail = MEM_Word(rest);
+            MEM_Unindex(fragment, rest);
+            if (MEM_BucketOf(rest) != bucket)
+                MEM_Index(rest);
         }
         return (void*)fragment;
     }
-    // Every fragment was seen and found too short: the bound becomes exact.
-    if (walk)
-        FragmentBound = longest;
     if (size > (uintptr_t)ArenaEnd - top)
         return nullptr;
     Top += size;
-    MEM_Relink(link, (uintptr_t)Top);
+    MEM_Relink(ListTail, (uintptr_t)Top);
     return (void*)top;
 }
 
@@ -261,55 +383,69 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
         return false;
     uintptr_t end = start + size;
 
-    MemWord* link = &FreeList;
-    uintptr_t fragment = FreeList & ~(MemWord)ZMEM_LINK_HAS_SIZE;
-    // Above the last fragment (not touching it): the walk would only end there.
-    const uintptr_t last = (uintptr_t)ListTail;
-    if (ListTail != &FreeList && last + MEM_FragmentLength(last) < start) {
-        link = ListTail;
-        fragment = top;
-    }
-    while (fragment != top && fragment + MEM_FragmentLength(fragment) < start) {
-        link = MEM_Word(fragment);
-        fragment = MEM_FragmentNext(fragment);
-    }
-
-    uintptr_t next = fragment;   // what the freed region will link to
-    if (fragment != top) {
-        const uintptr_t fragmentEnd = fragment + MEM_FragmentLength(fragment);
-        if (fragmentEnd == start) {
+    // Above the last fragment: no search needed.
+    MemWord* link = ListTail;
+    if (ListTail != &FreeList && (uintptr_t)ListTail >= start)
+        link = MEM_LinkBefore(start);
+    const uintptr_t before = link == &FreeList ? 0 : (uintptr_t)link;
+    if (before) {
+        const uintptr_t beforeEnd = before + MEM_FragmentLength(before);
+        if (beforeEnd > start)
+            return false;
+        if (beforeEnd == start) {
             // Joins the fragment before it; the one after may join too.
-            start = fragment;
-            next = MEM_FragmentNext(fragment);
+            uintptr_t next = MEM_FragmentNext(before);
             if (next != top && next < end)
                 return false;
+            uintptr_t joined = 0;
             if (next != top && next == end) {
+                joined = next;
                 end = next + MEM_FragmentLength(next);
                 next = MEM_FragmentNext(next);
             }
-        } else {
-            if (end > fragment)
-                return false;
-            if (end == fragment) {
-                end = fragmentEnd;
-                next = MEM_FragmentNext(fragment);
+            if (end == top) {
+                // No fragment ends at top, so nothing joined from above: the
+                // fragment before becomes top, and the link to it holds top.
+                Top = (uint8_t*)before;
+                ListTail = MEM_LinkBefore(before);
+                MEM_Unindex(before, before);
+                return true;
             }
+            MEM_WriteFragment(before, next, (uint32_t)(end - before));
+            if (next == top)
+                ListTail = MEM_Word(before);
+            if (joined)
+                MEM_Unindex(joined, next);
+            MEM_Reindex(MEM_BucketOf(before));
+            return true;
         }
     }
 
+    const uintptr_t fragment = *link & ~(MemWord)ZMEM_LINK_HAS_SIZE;   // the first above start
+    uintptr_t next = fragment;
+    uintptr_t joined = 0;
+    if (fragment != top) {
+        if (end > fragment)
+            return false;
+        if (end == fragment) {
+            joined = fragment;
+            end = fragment + MEM_FragmentLength(fragment);
+            next = MEM_FragmentNext(fragment);
+        }
+    }
     if (end == top) {
         Top = (uint8_t*)start;
         MEM_Relink(link, start);
         ListTail = link;
-    } else {
-        const uint32_t length = (uint32_t)(end - start);
-        MEM_WriteFragment(start, next, length);
-        MEM_Relink(link, start);
-        if (next == top)
-            ListTail = MEM_Word(start);
-        if (length > FragmentBound)
-            FragmentBound = length;
+        return true;
     }
+    MEM_WriteFragment(start, next, (uint32_t)(end - start));
+    MEM_Relink(link, start);
+    if (next == top)
+        ListTail = MEM_Word(start);
+    if (joined)
+        MEM_Unindex(joined, next);
+    MEM_Index(start);
     return true;
 }
 
@@ -398,40 +534,46 @@ void* CZMem::Release(void* pointer)
     const uintptr_t p = (uintptr_t)pointer;
     if (!HeapHandle || (p & 3u) || p < (uintptr_t)ArenaBase || p > (uintptr_t)ArenaEnd)
         return nullptr;
+#if ZARQUEL_MEM_SURVEIL
+    // Blocks above the mark are gone: their guard words are free memory now.
+    MEM_DropBlocksFrom(p);
+#endif
+    MEM_ClearIndex();
     Top = (uint8_t*)pointer;
     FreeList = p;
-    FragmentBound = 0;
     ListTail = &FreeList;
     return nullptr;
 }
 
+// Source and destination may have any alignment: every 8 bytes go through
+// memcpy into and out of the vector, which the compiler turns into unaligned
+// MMX loads and stores (movq), never an aligned access through a cast pointer.
 __attribute__((target("mmx"))) void CZMem::MMXMemCopy(const void* source, void* destination, unsigned long length)
 {
-    const __m64* s = (const __m64*)source;
-    __m64* d = (__m64*)destination;
-    for (unsigned long i = length >> 3; i != 0; --i) {
-        __m64 v = *s++;
+    const uint8_t* s = (const uint8_t*)source;
+    uint8_t* d = (uint8_t*)destination;
+    for (unsigned long i = length >> 3; i != 0; --i, s += 8, d += 8) {
+        __m64 v;
+        memcpy(&v, s, 8);
         // Pins the value to an MMX register; left alone the compiler moves
         // the 8 bytes through two integer registers.
         __asm__("" : "+y"(v));
-        *d++ = v;
+        memcpy(d, &v, 8);
     }
-    const uint8_t* sb = (const uint8_t*)s;
-    uint8_t* db = (uint8_t*)d;
     for (unsigned long i = length & 7; i != 0; --i)
-        *db++ = *sb++;
+        *d++ = *s++;
     _mm_empty();
 }
 
 __attribute__((target("mmx"))) void CZMem::MMXMemFill(void* destination, unsigned char value, unsigned long length)
 {
-    const __m64 pattern = _mm_set1_pi8((char)value);
-    __m64* d = (__m64*)destination;
-    for (unsigned long i = length >> 3; i != 0; --i)
-        *d++ = pattern;
-    uint8_t* db = (uint8_t*)d;
+    __m64 pattern = _mm_set1_pi8((char)value);
+    __asm__("" : "+y"(pattern));
+    uint8_t* d = (uint8_t*)destination;
+    for (unsigned long i = length >> 3; i != 0; --i, d += 8)
+        memcpy(d, &pattern, 8);
     for (unsigned long i = length & 7; i != 0; --i)
-        *db++ = value;
+        *d++ = value;
     _mm_empty();
 }
 
@@ -489,6 +631,36 @@ void CZMem::MEM_FreeBlock(void* address)
             r.Size = r.Block = r.Guard = 0;
         }
         break;
+    }
+    LeaveCriticalSection(&SurveilLock);
+}
+
+// Unregisters every block at or above `mark` and pulls the end-of-table
+// record back behind the last record still in use.
+void CZMem::MEM_DropBlocksFrom(uintptr_t mark)
+{
+    EnterCriticalSection(&SurveilLock);
+    uint32_t used = 0;   // one past the last record kept
+    for (uint32_t i = 0; i < SurveilRecords; i++) {
+        ZMEM_SURVEIL& r = SurveilTable[i];
+        if (r.Block == 0)
+            continue;
+        if (r.Block < mark) {
+            used = i + 1;
+            continue;
+        }
+        SurveilBlocks--;
+        SurveilBytes -= r.Size + ZMEM_GUARD_BYTES;
+        r.Size = r.Block = r.Guard = 0;
+    }
+    if (used < SurveilRecords) {
+        ZMEM_SURVEIL& end = SurveilTable[used];
+        end.Size = end.Block = end.Guard = ZMEM_END_OF_TABLE;
+        ZMEM_SURVEIL& after = SurveilTable[used + 1];
+        after.Size = after.Block = after.Guard = 0;
+        ZMEM_SURVEIL& old = SurveilTable[SurveilRecords];
+        old.Size = old.Block = old.Guard = 0;
+        SurveilRecords = used;
     }
     LeaveCriticalSection(&SurveilLock);
 }

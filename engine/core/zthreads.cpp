@@ -30,17 +30,45 @@ static void THR_Clear(ZTHREADS_THREAD& t, bool ownsHandle)
     t.Routine = nullptr;
 }
 
+// A thread never suspends or terminates itself through the manager: it would
+// do so holding the table lock and stop every other caller with it.
+static bool THR_IsCaller(const ZTHREADS_THREAD& t)
+{
+    return t.Id == GetCurrentThreadId();
+}
+
 CZThreads::CZThreads()
 {
     Debug = nullptr;
     memset(Thread, 0, sizeof(Thread));
     memset(Synch, 0, sizeof(Synch));
     memset(Signal, 0, sizeof(Signal));
+    memset(Joins, 0, sizeof(Joins));
     InitializeCriticalSection(&TableLock);
 }
 
+// A thread still running its routine, or in the launcher's tail, would
+// otherwise enter the deleted table lock: one still in the table is ended,
+// one in the tail finishes it (taking the lock waits for that), and every
+// thread the manager started is waited for before the lock goes.
 CZThreads::~CZThreads()
 {
+    EnterCriticalSection(&TableLock);
+    for (unsigned long i = 1; i < ZTHREADS_MAX; i++) {
+        ZTHREADS_THREAD& t = Thread[i];
+        if (!t.Handle || THR_IsCaller(t))
+            continue;
+        ::TerminateThread(t.Handle, ZTHREADS_EXIT_CODE);
+        THR_Clear(t, true);
+    }
+    LeaveCriticalSection(&TableLock);
+    for (unsigned long i = 1; i < ZTHREADS_MAX; i++) {
+        if (!Joins[i])
+            continue;
+        if (GetThreadId(Joins[i]) != GetCurrentThreadId())
+            WaitForSingleObject(Joins[i], INFINITE);
+        CloseHandle(Joins[i]);
+    }
     DeleteCriticalSection(&TableLock);
 }
 
@@ -65,6 +93,11 @@ unsigned long CZThreads::CreateThread(void* routine, void* argument)
         THR_Fatal(Debug, "Can't initialize thread");
     }
     unsigned long index = InsertThread(handle, id, routine);
+    if (Joins[index])
+        CloseHandle(Joins[index]);
+    Joins[index] = NULL;
+    HANDLE process = GetCurrentProcess();
+    DuplicateHandle(process, handle, process, &Joins[index], SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0);
     LeaveCriticalSection(&TableLock);
     return index;
 }
@@ -122,13 +155,6 @@ DWORD WINAPI CZThreads::Launcher(void* param)
 }
 
 void CZThreads::DeleteThread(unsigned long) {}
-
-// A thread never suspends or terminates itself through the manager: it would
-// do so holding the table lock and stop every other caller with it.
-static bool THR_IsCaller(const ZTHREADS_THREAD& t)
-{
-    return t.Id == GetCurrentThreadId();
-}
 
 void CZThreads::SuspendThread(unsigned long index)
 {

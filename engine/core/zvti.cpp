@@ -1,7 +1,5 @@
 #include "zvti.h"
 
-#include <cstdio>
-
 #include "zdebug.h"
 
 // Handed to the timer thread. It holds the thread's own duplicates of the two
@@ -44,13 +42,10 @@ void CZVti::TimerRoutine(void* callback)
     if (Running)
         return;
 
-    // The names carry the process and the module so that two timers (in one
-    // process or in two) never share, and steal, each other's events.
-    char stopName[80], stoppedName[80];
-    snprintf(stopName, sizeof(stopName), "ZarquelFinTimer-%lu-%p", GetCurrentProcessId(), (void*)this);
-    snprintf(stoppedName, sizeof(stoppedName), "ZarquelFinTimer2-%lu-%p", GetCurrentProcessId(), (void*)this);
-    StopEvent = CreateEventA(NULL, FALSE, FALSE, stopName);
-    StoppedEvent = CreateEventA(NULL, FALSE, FALSE, stoppedName);
+    // Unnamed: a timer restarted after EndTimer gave up on a stuck callback
+    // must not open the old thread's still-signalled events.
+    StopEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    StoppedEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
     if (!StopEvent || !StoppedEvent)
         VTI_Fatal(Debug, "Can't create timer events");
 

@@ -83,6 +83,9 @@ public:
     // Test hook: when >= 0, the service at that position of the creation
     // order (0 = CZDebug) is treated as if `new` had failed. -1 in normal use.
     static int TestFailCreation;
+    // Test hook: when set, called with a service's creation position as the
+    // service is created (created = true) and just before it is deleted.
+    static void (*TestTrace)(int position, bool created);
 
 private:
     void CZS_InitSystem();

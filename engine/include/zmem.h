@@ -53,6 +53,9 @@ static_assert(sizeof(ZMEM_SURVEIL) == 16, "surveillance record is four words");
 
 // Free fragment link word: bit 0 set means a size word follows.
 #define ZMEM_LINK_HAS_SIZE 1u
+// The fragment index cuts the arena into buckets of 1 << this many bytes: a
+// first-fit search walks at most one bucket's fragments after the tree.
+#define ZMEM_INDEX_BUCKET_SHIFT 8
 
 class ZQAPI CZMem {
 public:
@@ -96,13 +99,24 @@ public:
     BOOL MultiThread;
     ZMEM_SURVEIL* SurveilTable;
 
-    // At least the length of the longest free fragment (exact after a walk
-    // that found nothing): a request above it goes straight to top. Only
-    // saves walks; first-fit results are the same.
+    // The length of the longest free fragment: a request above it goes
+    // straight to top.
     uint32_t FragmentBound;
     // The link word that holds top (the head or the last fragment's), so a
     // skipped walk can still append at top.
     uintptr_t* ListTail;
+
+    // Index of the free fragments by address, kept outside the arena (in the
+    // same system heap) and sized from it, so that first fit and the search
+    // for a freed region's neighbours are logarithmic; the list in the arena
+    // stays the truth and decides every address. FitTree is a max-tree over
+    // the buckets (FitLeaves leaves from index FitLeaves on): a leaf holds the
+    // longest fragment starting in its bucket, 0 for none. BucketFirst holds
+    // each bucket's lowest fragment, 0 for none.
+    uint32_t* FitTree;
+    uintptr_t* BucketFirst;
+    uint32_t FitLeaves;         // a power of two, at least the bucket count
+    uint32_t FitBuckets;
 
     // Counters, cheap and always kept.
     uint32_t GetMemCalls;
@@ -113,8 +127,16 @@ private:
     void MEM_CheckCallingThread();
     void MEM_InsertBlock(void* address, uint32_t length, void* site);
     void MEM_FreeBlock(void* address);
+    void MEM_DropBlocksFrom(uintptr_t mark);
     void* MEM_Get(uint32_t size);
     bool MEM_Free(uint8_t* pointer, uint32_t size);
+    uint32_t MEM_BucketOf(uintptr_t address) const;
+    uintptr_t* MEM_LinkBefore(uintptr_t address);
+    uint32_t MEM_CoverSpan() const;
+    void MEM_Reindex(uint32_t bucket);
+    void MEM_Index(uintptr_t fragment);
+    void MEM_Unindex(uintptr_t fragment, uintptr_t successor);
+    void MEM_ClearIndex();
     static DWORD WINAPI MEM_Watchdog(void* self);
 };
 

@@ -78,6 +78,10 @@ public:
     ZTHREADS_SYNCH Synch[ZTHREADS_MAX];
     ZTHREADS_SIGNAL Signal[ZTHREADS_MAX];
     CRITICAL_SECTION TableLock;
+    // The manager's own handle (wait access) to each thread it started, kept
+    // after the launcher clears the entry until the entry is reused, so that
+    // destruction can wait for every thread, one in its tail included.
+    HANDLE Joins[ZTHREADS_MAX];
 
 private:
     unsigned long InsertThread(HANDLE handle, DWORD threadId, void* routine);

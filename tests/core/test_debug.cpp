@@ -46,10 +46,15 @@ TEST(Debug, UnopenableLogIsIgnored)
     ASSERT_TRUE(MoveFileA(LOG, "c:\\zarquel.log.keep"));
     ASSERT_TRUE(CreateDirectoryA(LOG, NULL));
     d.OutputDebug("not written");
-    DWORD attributes = GetFileAttributesA(LOG);
+    const DWORD attributes = GetFileAttributesA(LOG);
     RemoveDirectoryA(LOG);
     MoveFileA("c:\\zarquel.log.keep", LOG);
+    // Nothing went anywhere (the directory is still there, empty enough to
+    // go), and the next line reaches the log again.
     EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(GetFileAttributesA(LOG) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(Appended([&] { d.OutputDebug("written again"); }), "written again\r\n");
+    EXPECT_EQ(ZQ_ReadFile(LOG).find("not written"), std::string::npos);
 }
 
 ZQ_CHILD(debug_show)

@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <vector>
+
 #include "zarquel.h"
 #include "zqtest.h"
 
@@ -31,6 +34,23 @@ TEST(Engine, CreatesLinksAndRegistersTheMainThread)
     EXPECT_EQ(z->H3d->Xfs, z->Xfs);
     EXPECT_EQ(z->H3d->Mth, z->Mth);
     EXPECT_EQ(z->H3d->Caps, z->Caps);
+    EXPECT_EQ(z->Xfs->Debug, z->Debug);
+    EXPECT_EQ(z->Mth->Debug, z->Debug);
+    EXPECT_EQ(z->Snd->Debug, z->Debug);
+    EXPECT_EQ(z->Snd->Xfs, z->Xfs);
+    EXPECT_EQ(z->Gfx->H3d, z->H3d);
+    EXPECT_EQ(z->Gfx->Mem, z->Mem);
+    EXPECT_EQ(z->Gfx->Mth, z->Mth);
+    EXPECT_EQ(z->Gfx->O3d, z->O3d);
+    EXPECT_EQ(z->O3d->Debug, z->Debug);
+    EXPECT_EQ(z->O3d->Xfs, z->Xfs);
+    EXPECT_EQ(z->O3d->H3d, z->H3d);
+    EXPECT_EQ(z->O3d->Mem, z->Mem);
+    EXPECT_EQ(z->O3d->Mth, z->Mth);
+    EXPECT_EQ(z->O3d->Caps, z->Caps);
+    EXPECT_EQ(z->Fsf->Debug, z->Debug);
+    EXPECT_EQ(z->Fsf->Mem, z->Mem);
+    EXPECT_EQ(z->Fsf->Xfs, z->Xfs);
 
     EXPECT_EQ(z->MainThreadId, GetCurrentThreadId());
     EXPECT_EQ(z->MainThreadPseudo, GetCurrentThread());
@@ -116,4 +136,44 @@ TEST(Engine, ApplicationServicesAreCreatedAndLinked)
     EXPECT_TRUE(z->Parts->H3d == z->H3d && z->Parts->Mem == z->Mem && z->Parts->Mth == z->Mth);
     EXPECT_TRUE(z->Fnt->Gfx == z->Gfx && z->Fnt->Debug == z->Debug && z->Fnt->Mem == z->Mem && z->Fnt->Xfs == z->Xfs);
     delete z;
+}
+
+// Creation and destruction order, by creation position (0 = CZDebug). A
+// service not built yet is simply absent from the trace; one added later
+// needs no change here as long as it takes its position.
+static std::vector<int> g_created, g_destroyed;
+
+static void Trace(int position, bool created)
+{
+    (created ? g_created : g_destroyed).push_back(position);
+}
+
+TEST(Engine, CreatesAndDestroysInOrder)
+{
+    // CZDebug, CZMem, CZXfs, CZVti, CZMth, CZCaps, CZH3d, CZGfx, CZO3d, CZKbd,
+    // CZMse, CZFsf, CZW3d, CZSpr, CZSnd, CZVgs, CZOctree, CZThreads,
+    // CZOctreeAABB, CZParts, CZFnt.
+    const int creation[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+    // CZFnt, CZParts, CZOctreeAABB, CZOctree, CZSnd, CZSpr, CZW3d, CZFsf,
+    // CZMse, CZKbd, CZO3d, CZGfx, CZH3d, CZVgs, CZMth, CZVti, CZXfs, CZMem,
+    // CZCaps, CZDebug, then the thread manager last.
+    const int destruction[] = {20, 19, 18, 16, 14, 13, 12, 11, 10, 9, 8, 7, 6, 15, 4, 3, 2, 1, 5, 0, 17};
+    g_created.clear();
+    g_destroyed.clear();
+    CZarquel::TestTrace = Trace;
+    delete new CZarquel;
+    CZarquel::TestTrace = nullptr;
+
+    std::vector<int> built(g_created);
+    std::sort(built.begin(), built.end());
+    ASSERT_GE(built.size(), 15u);
+    std::vector<int> expectCreated, expectDestroyed;
+    for (int p : creation)
+        if (std::binary_search(built.begin(), built.end(), p))
+            expectCreated.push_back(p);
+    for (int p : destruction)
+        if (std::binary_search(built.begin(), built.end(), p))
+            expectDestroyed.push_back(p);
+    EXPECT_EQ(g_created, expectCreated);
+    EXPECT_EQ(g_destroyed, expectDestroyed);
 }

@@ -144,6 +144,34 @@ ZQ_CHILD(surveil_table_full)
     ExitProcess(9);
 }
 
+// Release drops the records of the blocks above the mark; kept, their guard
+// words would be overwritten by the next blocks and reported as an overrun.
+ZQ_CHILD(surveil_release)
+{
+    g_engine = new CZarquel;
+    CZMem& m = *g_engine->Mem;
+    m.InitHeap(1 << 16);
+    uint8_t* below = (uint8_t*)m.GetMem(16);
+    void* mark = m.Mark();
+    m.GetMem(8);
+    m.GetMem(24);
+    m.Release(mark);
+    if (m.SurveilBlocks != 1 || m.SurveilBytes != 24 || m.SurveilRecords != 1 ||
+        m.SurveilTable[0].Block != (uint32_t)(uintptr_t)below || m.SurveilTable[1].Block != ZMEM_END_OF_TABLE)
+        ExitProcess(8);
+    uint8_t* again = (uint8_t*)m.GetMem(64);
+    memset(again, 0x5A, 64);   // across both old guard words
+    Sleep(5 * ZMEM_SURVEIL_PERIOD_MS);
+    ExitProcess(m.SurveilRecords == 2 ? 0 : 7);
+}
+
+TEST(Surveil, ReleaseDropsTheRecordsAboveTheMark)
+{
+    ZQChild c = ZQ_RunChild("surveil_release");
+    EXPECT_EQ(c.ExitCode, 0u);
+    EXPECT_TRUE(c.Boxes.empty()) << c.Boxes[0].Text;
+}
+
 TEST(SurveilFatal, AnOverrunStopsEverythingAndExitsWithCodeTwo)
 {
     ZQChild c = ZQ_RunChild("surveil_overrun");

@@ -268,3 +268,37 @@ TEST(ThreadTables, TheTwoHundredthEntryIsRefused)
         EXPECT_TRUE(ZQ_OneBox(ZQ_RunChild(c.child), 1, c.text, "Zarquel ZTHREADS", true)) << c.child;
     }
 }
+
+// The manager may go while one thread still runs its routine and another is
+// in the launcher's tail: both are gone (not using the manager) when its
+// destructor returns.
+static HANDLE g_returning;
+
+static void SignalAndReturn(void*)
+{
+    SetEvent(g_returning);
+}
+
+TEST(ThreadsShutdown, DestructionEndsRunningThreadsAndWaitsOutTheLaunchersTail)
+{
+    CZThreads* t = new CZThreads;
+    g_returning = CreateEventA(NULL, TRUE, FALSE, NULL);
+    Spin s = {};
+    t->CreateThread((void*)SpinRoutine, &s);
+    unsigned long i = t->CreateThread((void*)SignalAndReturn, nullptr);
+    HANDLE tail = OpenThread(SYNCHRONIZE, FALSE, t->Thread[i].Id);
+    ASSERT_NE(tail, (HANDLE)NULL);
+    while (!s.Id)
+        Sleep(1);
+    HANDLE running = OpenThread(SYNCHRONIZE, FALSE, s.Id);
+    ASSERT_NE(running, (HANDLE)NULL);
+    // The routine has returned: its thread is now in (or about to enter) the
+    // launcher's tail, which holds the table lock for a while.
+    ASSERT_EQ(WaitForSingleObject(g_returning, 5000), WAIT_OBJECT_0);
+    delete t;
+    EXPECT_EQ(WaitForSingleObject(tail, 0), WAIT_OBJECT_0) << "a thread in the launcher's tail outlived the manager";
+    EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_OBJECT_0) << "a running thread outlived the manager";
+    CloseHandle(tail);
+    CloseHandle(running);
+    CloseHandle(g_returning);
+}

@@ -146,3 +146,21 @@ TEST(Timer, RestartsAfterEndAndDestructionStops)
     Sleep(50);
     EXPECT_EQ(g_calls, gone);
 }
+
+// A restart after EndTimer gave up on a stuck callback gets events of its own:
+// the old thread's stop signal, still pending, must not stop the new one.
+TEST(Timer, RestartAfterAStuckCallbackTicks)
+{
+    g_stuckCalls = 0;
+    CZVti t;
+    t.TimerRoutine((void*)Stuck);
+    Sleep(50);
+    ASSERT_EQ(g_stuckCalls, 1);
+    t.EndTimer();
+    g_calls = 0;
+    t.TimerRoutine((void*)Count);
+    Sleep(100);
+    EXPECT_GT(g_calls, 5);
+    t.EndTimer();
+    Sleep(1500);   // the stuck callback returns before its routine's test ends
+}

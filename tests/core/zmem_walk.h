@@ -2,6 +2,7 @@
 #ifndef ZMEM_WALK_H
 #define ZMEM_WALK_H
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -68,6 +69,30 @@ inline ::testing::AssertionResult MemListIsSound(const CZMem& m)
                                                  << m.FragmentBound;
     if (top < (uintptr_t)m.ArenaBase || top > (uintptr_t)m.ArenaEnd)
         return ::testing::AssertionFailure() << "top outside the arena";
+
+    // The fragment index agrees with the list: each bucket's lowest fragment
+    // and longest length, and every tree node the larger of its two children.
+    std::vector<uintptr_t> first(m.FitBuckets, 0);
+    std::vector<uint32_t> longest(m.FitLeaves, 0);
+    for (const MemFragment& a : f) {
+        const uint32_t b = (uint32_t)((a.At - (uintptr_t)m.ArenaBase) >> ZMEM_INDEX_BUCKET_SHIFT);
+        if (!first[b])
+            first[b] = a.At;
+        if (a.Length > longest[b])
+            longest[b] = a.Length;
+    }
+    for (uint32_t b = 0; b < m.FitBuckets; b++)
+        if (m.BucketFirst[b] != first[b])
+            return ::testing::AssertionFailure() << "bucket " << b << " names the wrong lowest fragment";
+    for (uint32_t b = 0; b < m.FitLeaves; b++)
+        if (m.FitTree[m.FitLeaves + b] != longest[b])
+            return ::testing::AssertionFailure() << "bucket " << b << " has longest " << m.FitTree[m.FitLeaves + b]
+                                                 << " instead of " << longest[b];
+    for (uint32_t n = m.FitLeaves - 1; n >= 1; n--)
+        if (m.FitTree[n] != std::max(m.FitTree[2 * n], m.FitTree[2 * n + 1]))
+            return ::testing::AssertionFailure() << "index node " << n << " is not its children's maximum";
+    if (m.FragmentBound != m.FitTree[1])
+        return ::testing::AssertionFailure() << "the bound is not the longest fragment";
     return ::testing::AssertionSuccess();
 }
 
