@@ -17,22 +17,13 @@
 #include "zh3d_local.h"
 #include "zmem.h"
 #include "zvgs.h"
+#include "bench_clock.h"
 
 // "--quick" (the test suite's smoke run) cuts the work to a token amount.
 static int TRIANGLES = 100000;
 static int FRAMES = 4;
 static const int TEXTURES = 1000;
 static int LOADS = 20;
-
-static double Now()
-{
-    static LARGE_INTEGER f;
-    if (!f.QuadPart)
-        QueryPerformanceFrequency(&f);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)f.QuadPart;
-}
 
 static void WaitForDevice(IDirect3DDevice9* device)
 {

@@ -11,16 +11,7 @@
 #include <d3d9.h>
 
 #include "zarquel.h"
-
-static double Now()
-{
-    static LARGE_INTEGER f;
-    if (!f.QuadPart)
-        QueryPerformanceFrequency(&f);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)f.QuadPart;
-}
+#include "bench_clock.h"
 
 // The floor: what any object drawer must do per face in mode 0.
 static void HandLoop(CZH3d* h3d, unsigned long object, CZO3d* o3d)

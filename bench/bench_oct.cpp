@@ -16,16 +16,7 @@
 
 #include "oct_camera.h"
 #include "zarquel.h"
-
-static double Now()
-{
-    static LARGE_INTEGER f;
-    if (!f.QuadPart)
-        QueryPerformanceFrequency(&f);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)f.QuadPart;
-}
+#include "bench_clock.h"
 
 struct Pose {
     Vector3 Eye;

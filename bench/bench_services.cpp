@@ -13,16 +13,7 @@
 #include <windows.h>
 
 #include "zarquel.h"
-
-static double Now()
-{
-    static LARGE_INTEGER f;
-    if (!f.QuadPart)
-        QueryPerformanceFrequency(&f);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)f.QuadPart;
-}
+#include "bench_clock.h"
 
 static uint32_t g_seed = 4242;
 static float Rnd(float lo, float hi)
