@@ -144,10 +144,10 @@ static void PLAY_Ground(bool stepped)
     Sphere3 s = {P1.Position, PLAYER_RADIUS};
     if (TouchesScene(&s)) {
         int raises = 0;
-        while (raises < PLAYER_RAISE_TRIES && TouchesScene(&s)) {
+        do {
             s.Center.y += PLAYER_RAISE;
             raises++;
-        }
+        } while (raises < PLAYER_RAISE_TRIES && TouchesScene(&s));
         if (raises > PLAYER_STEP_LIMIT) {
             if (stepped) {
                 P1.Position.x -= P1.Move.x;
