@@ -171,7 +171,36 @@ static void PLAY_Ground(bool stepped)
     P1.Position.y = s.Center.y;
 }
 
-void UpdatePlayer()
+// Test build: the run as the watchers see it, at the end of the tick's
+// fighting (soldiers and shots came first).
+static void PLAY_Publish()
+{
+    BF04_PROBE_DO({
+        BF04_PLAY& r = P->Play;
+        r.Position[0] = P1.Position.x;
+        r.Position[1] = P1.Position.y;
+        r.Position[2] = P1.Position.z;
+        r.HeadingTarget = P1.HeadingTarget;
+        r.Heading = P1.Heading;
+        r.State = P1.State;
+        r.FallSpeed = P1.FallSpeed;
+        r.Seconds = P1.Seconds;
+        r.Milliseconds = P1.Milliseconds;
+        r.Kills = P1.Kills;
+        r.Deaths = P1.Deaths;
+        r.ScoreThreads = Counters.ScoreThreads;
+        r.SceneTests = Counters.SceneTests;
+        r.Shots = G.Shots->ShotCount;
+        r.Explosions = G.Shots->ExplosionCount;
+        for (int i = 0; i < G.SoldierCount && i < BF04_PROBE_SOLDIERS; i++) {
+            r.SoldierX[i] = G.Soldiers[i]->X;
+            r.SoldierZ[i] = G.Soldiers[i]->Z;
+            r.SoldierState[i] = G.Soldiers[i]->State;
+        }
+    });
+}
+
+static void PLAY_Update()
 {
     CZMth* mth = G.Engine->Mth;
     BF04_FLAGS& f = G.F;
@@ -210,6 +239,12 @@ void UpdatePlayer()
         f.WinCountdown = WIN_TICKS;
     }
     PLAY_Ground(stepped);
+}
+
+void UpdatePlayer()
+{
+    PLAY_Update();
+    PLAY_Publish();
 }
 
 // The body and the weapon share the player's frame, place and heading.
