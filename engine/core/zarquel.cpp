@@ -56,9 +56,7 @@ CZarquel::CZarquel()
     // 20 CZFnt
 
     if (!Mem || !Xfs || !Vti || !Mth || !Caps || !H3d || !Gfx || !O3d || !Kbd || !Mse || !Fsf || !Vgs ||
-        !Threads || !OctreeAABB)
-        CZS_CriticalError();
-    if (!Snd)
+        !Threads || !OctreeAABB || !Snd)
         CZS_CriticalError();
 
     Threads->Debug = Debug;

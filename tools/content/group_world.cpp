@@ -3,6 +3,7 @@
 // so light and shade are painted into the textures: each wall direction
 // has its own texture at its own brightness (the evening light comes from
 // the east), walls darken toward their foot, and floors carry soft grime.
+#include "oct.h"
 #include "pictures.h"
 #include "rng.h"
 #include "world.h"
@@ -25,8 +26,8 @@ std::vector<std::string> CgSkyNames()
 }
 std::vector<std::string> CgLevelNames()
 {
-    std::vector<std::string> n = {"data\\scene\\scene.3do", "data\\scene\\scene.material", "data\\camera1.tcp",
-                                  "data\\camera2.tcp"};
+    std::vector<std::string> n = {"data\\scene\\scene.3do", "data\\scene\\scene.material", "data\\scene\\scene.oct",
+                                  "data\\scene\\lightmap.jpg", "data\\camera1.tcp", "data\\camera2.tcp"};
     for (int m = 0; m < CG_SCENE_MATERIALS; m++)
         n.push_back(CG_SceneTex(m));
     return n;
@@ -62,15 +63,22 @@ struct CgNoise {
     }
 };
 
-static CgColor CG_Lit(CgColor c, float k) { return CgScale(c, k); }
+// A texture painted by fn(u, v) at each texel's centre (u, v in 0..1).
+template <class F> static CgImage CG_Paint(int w, int h, F fn)
+{
+    CgImage img(w, h);
+    CgShade(img, [&](int x, int y, float* p) {
+        CgColor c = fn((x + 0.5f) / w, (y + 0.5f) / h);
+        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+    });
+    return img;
+}
 
 // Concrete blocks in courses, lit by `light`, darker toward the foot (v 1).
 static CgImage CG_WallTexture(float light, bool hall, uint64_t seed)
 {
     CgNoise noise(16, seed);
-    CgImage img(256, 256);
-    CgShade(img, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 256, v = (y + 0.5f) / 256;
+    CgImage img = CG_Paint(256, 256, [&](float u, float v) {
         CgColor base = hall ? CgRgb(0x5C5470) : CgRgb(0x7A7C84);
         int course = (int)(v * 16);
         float bu = u * 4 + (course % 2) * 0.5f;
@@ -90,8 +98,7 @@ static CgImage CG_WallTexture(float light, bool hall, uint64_t seed)
                 c = CgScale(CgMix(c, CgRgb(0x2A2850), 0.6f), 1.0f);
         }
         float shade = light * (1.0f - 0.45f * std::pow(v, 3.0f));
-        c = CG_Lit(c, shade);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return CgScale(c, shade);
     });
     CgClamp(img);
     return img;
@@ -108,59 +115,49 @@ static void CG_SceneTextures(CgSink& out)
         out.Jpeg(CG_SceneTex(hallMat[d]), CG_WallTexture(CG_WALL_LIGHT[d] * 1.05f, true, 50 + d), 90);
 
     CgNoise grime(8, 7);
-    CgImage floor(256, 256);
-    CgShade(floor, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 256, v = (y + 0.5f) / 256;
+    CgImage floor = CG_Paint(256, 256, [&](float u, float v) {
         float seam = std::min(std::fabs(u * 2 - std::round(u * 2)), std::fabs(v * 2 - std::round(v * 2)));
         float n = grime.Fbm(u, v);
         CgColor c = CgScale(CgRgb(0x5E636E), 0.75f + 0.35f * n);
         if (seam < 0.012f)
             c = CgScale(c, 0.5f);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_CORRIDOR_FLOOR), floor, 90);
 
-    CgImage tiles(256, 256);
-    CgShade(tiles, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 256, v = (y + 0.5f) / 256;
+    CgImage tiles = CG_Paint(256, 256, [&](float u, float v) {
         int tu = (int)(u * 4), tv = (int)(v * 4);
         float gu = std::fabs(u * 4 - std::round(u * 4)), gv = std::fabs(v * 4 - std::round(v * 4));
         CgColor c = (tu + tv) % 2 ? CgRgb(0x3A3358) : CgRgb(0x6A6488);
         c = CgScale(c, 0.85f + 0.3f * grime.Fbm(u + 0.3f, v));
         if (std::min(gu, gv) < 0.03f)
             c = CgRgb(0x1E1C28);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_HALL_FLOOR), tiles, 90);
 
-    CgImage plate(128, 128);
-    CgShade(plate, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 128, v = (y + 0.5f) / 128;
+    CgImage plate = CG_Paint(128, 128, [&](float u, float v) {
         float a = std::fabs(std::sin((u + v) * 3.14159f * 12)), b = std::fabs(std::sin((u - v) * 3.14159f * 12));
         float bump = (a > 0.92f || b > 0.92f) ? 1.25f : 1.0f;
         CgColor c = CgScale(CgRgb(0x8C8E94), bump * (0.8f + 0.3f * grime.Fbm(u * 2, v)));
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_LEDGE_TOP), plate, 90);
 
-    CgImage pillar(128, 256);
-    CgShade(pillar, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 128, v = (y + 0.5f) / 256;
+    CgImage pillar = CG_Paint(128, 256, [&](float u, float v) {
         CgColor c = CgScale(CgRgb(0x8A8070), (0.8f + 0.3f * grime.Fbm(u, v * 2)) * (0.8f - 0.3f * v * v * v));
         if (std::fabs(v - 0.3f) < 0.02f)
             c = CgRgb(0x38E0FF);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_PILLAR), pillar, 90);
 
     // Yellow and black hazard stripes at the top of a ledge's side.
-    CgImage stripes(128, 128);
-    CgShade(stripes, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 128, v = (y + 0.5f) / 128;
+    CgImage stripes = CG_Paint(128, 128, [&](float u, float v) {
         bool yellow = ((int)std::floor((u + v) * 8)) % 2 == 0;
         CgColor c = yellow ? CgRgb(0xC8A020) : CgRgb(0x202024);
         c = CgScale(c, 0.75f + 0.25f * grime.Fbm(u, v));
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_LEDGE_SIDE), stripes, 90);
 
@@ -170,9 +167,7 @@ static void CG_SceneTextures(CgSink& out)
         float g = grain.At(u * 0.5f, v * 8);
         return CgScale(CgRgb(0x9A6A38), k * (0.75f + 0.35f * g));
     };
-    CgImage crate(128, 128);
-    CgShade(crate, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 128, v = (y + 0.5f) / 128;
+    CgImage crate = CG_Paint(128, 128, [&](float u, float v) {
         float frame = std::min(std::min(u, 1 - u), std::min(v, 1 - v));
         float brace = std::min(std::fabs(u - v), std::fabs(u + v - 1));
         CgColor c = wood(u, v, 0.9f);
@@ -183,16 +178,14 @@ static void CG_SceneTextures(CgSink& out)
         if (frame < 0.012f)
             c = CgScale(c, 0.5f);
         c = CgScale(c, 0.95f - 0.35f * v * v);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_CRATE_SIDE), crate, 90);
-    CgImage crateTop(128, 128);
-    CgShade(crateTop, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 128, v = (y + 0.5f) / 128;
+    CgImage crateTop = CG_Paint(128, 128, [&](float u, float v) {
         CgColor c = wood(u, v, 1.05f);
         if (std::fabs(u * 4 - std::round(u * 4)) < 0.03f)
             c = CgScale(c, 0.55f);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_CRATE_TOP), crateTop, 90);
 
@@ -216,23 +209,19 @@ static void CG_SceneTextures(CgSink& out)
     CgClamp(pad);
     out.Jpeg(CG_SceneTex(CG_MAT_EXIT_PAD), pad, 92);
 
-    CgImage tvCase(64, 64);
-    CgShade(tvCase, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 64, v = (y + 0.5f) / 64;
+    CgImage tvCase = CG_Paint(64, 64, [&](float u, float v) {
         float edge = std::min(std::min(u, 1 - u), std::min(v, 1 - v));
         CgColor c = CgScale(CgRgb(0x2A2C34), 0.9f + 0.2f * grime.At(u * 3, v * 3));
         if (edge < 0.06f)
             c = CgRgb(0x7A7E90);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_TV_CASE), tvCase, 90);
-    CgImage tvBack(64, 64);
-    CgShade(tvBack, [&](int x, int y, float* p) {
-        float u = (x + 0.5f) / 64, v = (y + 0.5f) / 64;
+    CgImage tvBack = CG_Paint(64, 64, [&](float u, float v) {
         CgColor c = CgScale(CgRgb(0x1C1D22), 0.8f + 0.4f * grime.At(u * 2, v * 2));
         if (std::fabs(std::sin(v * 3.14159f * 16)) > 0.9f)
             c = CgScale(c, 0.6f);
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        return c;
     });
     out.Jpeg(CG_SceneTex(CG_MAT_TV_BACK), tvBack, 90);
 
@@ -240,6 +229,85 @@ static void CG_SceneTextures(CgSink& out)
     CgImage standby = CgCanvas(CgRgb(0x101840));
     CgLogo(standby, out.Fonts, 320, 260, 96);
     out.Jpeg(CG_SceneTex(CG_MAT_TV_SCREEN), CgTexture(standby, 256, 256), 90);
+}
+
+// Floors and tops get a second, light-map texture (second mapping,
+// modulated): sky light over what the columns around leave open, and the
+// low evening sun from the east (+x) with the columns' shadows. One atlas
+// holds a tile for each top quad: 2 texels a unit and a border texel.
+static const int CG_LM_W = 512, CG_LM_H = 256, CG_LM_TEXELS = 2, CG_LM_BORDER = 1;
+static const uint32_t CG_LM_FLAGS = ZO3D_SECONDMAP | ZRF_OP_MODULATE;
+
+static bool CG_LightMapped(uint32_t material)
+{
+    return material == CG_MAT_CORRIDOR_FLOOR || material == CG_MAT_HALL_FLOOR || material == CG_MAT_LEDGE_TOP ||
+           material == CG_MAT_CRATE_TOP || material == CG_MAT_EXIT_PAD;
+}
+
+static float CG_LightAt(const CgLevel& l, float x, float y, float z)
+{
+    const float sunX = 0.78f, sunZ = -0.28f, sunRise = 0.62f;   // per unit of ground covered
+    float open = 0;
+    const int dirs = 16;
+    for (int d = 0; d < dirs; d++) {
+        float a = d * 6.2831853f / dirs, dx = std::cos(a), dz = std::sin(a), worst = 0;
+        for (float r = 0.5f; r <= 12.0f; r += 0.5f) {
+            float h = CgCellUnder(l, x + dx * r, z + dz * r).Top - y;
+            if (h > 0)
+                worst = std::max(worst, h / std::sqrt(h * h + r * r));
+        }
+        open += 1.0f - worst;
+    }
+    open /= dirs;
+    float sun = 1;
+    for (float r = 0.25f; r <= 20.0f && sun > 0; r += 0.25f)
+        if (CgCellUnder(l, x + sunX * r, z + sunZ * r).Top > y + sunRise * r)
+            sun = 0;
+    return std::min(1.0f, 0.18f + 0.55f * open + 0.32f * sun);
+}
+
+static CgImage CG_LightMap(const CgLevel& l, O3dObject* scene)
+{
+    CgImage atlas(CG_LM_W, CG_LM_H, {1, 1, 1});
+    const std::vector<Vector3>& v = scene->Frames[0].Vertices;
+    int tx = 0, ty = 0, rowH = 0;
+    for (size_t f = 0; f + 1 < scene->Faces.size(); f++) {
+        O3dFace &a = scene->Faces[f], &b = scene->Faces[f + 1];
+        uint32_t base = std::min({a.Vertex[0], a.Vertex[1], a.Vertex[2]});
+        if (!CG_LightMapped(a.Material) || b.Material != a.Material || std::min({b.Vertex[0], b.Vertex[1], b.Vertex[2]}) != base)
+            continue;
+        float x0 = 1e9f, x1 = -1e9f, z0 = 1e9f, z1 = -1e9f, y = v[base].y;
+        for (int k = 0; k < 4; k++)
+            x0 = std::min(x0, v[base + k].x), x1 = std::max(x1, v[base + k].x), z0 = std::min(z0, v[base + k].z),
+            z1 = std::max(z1, v[base + k].z);
+        int w = (int)std::lround((x1 - x0) * CG_LM_TEXELS), h = (int)std::lround((z1 - z0) * CG_LM_TEXELS);
+        if (tx + w + 2 * CG_LM_BORDER > CG_LM_W)
+            tx = 0, ty += rowH, rowH = 0;
+        if (ty + h + 2 * CG_LM_BORDER > CG_LM_H)
+            return atlas;   // full: the rest keep no second mapping (a refusal is reported by the caller)
+        // Texel (i, j) of the tile, borders included, samples the clamped
+        // centre of the quad's texel.
+        for (int j = 0; j < h + 2 * CG_LM_BORDER; j++)
+            for (int i = 0; i < w + 2 * CG_LM_BORDER; i++) {
+                int ci = std::clamp(i - CG_LM_BORDER, 0, w - 1), cj = std::clamp(j - CG_LM_BORDER, 0, h - 1);
+                float k = CG_LightAt(l, x0 + (ci + 0.5f) / CG_LM_TEXELS, y, z0 + (cj + 0.5f) / CG_LM_TEXELS);
+                float* p = atlas.At(tx + i, ty + j);
+                // A warm sun, a cool sky.
+                p[0] = k, p[1] = k * 0.96f, p[2] = std::min(1.0f, k * 0.9f + 0.08f);
+            }
+        for (O3dFace* face : {&a, &b}) {
+            face->HasSecondMap = true;
+            for (int c = 0; c < 3; c++) {
+                const Vector3& p = v[face->Vertex[c]];
+                face->SecondMap[c * 2] = (tx + CG_LM_BORDER + (p.x - x0) * CG_LM_TEXELS) / CG_LM_W;
+                face->SecondMap[c * 2 + 1] = (ty + CG_LM_BORDER + (p.z - z0) * CG_LM_TEXELS) / CG_LM_H;
+            }
+        }
+        tx += w + 2 * CG_LM_BORDER;
+        rowH = std::max(rowH, h + 2 * CG_LM_BORDER);
+        f++;
+    }
+    return atlas;
 }
 
 static void CG_Object(CgSink& out, const std::string& name, const O3dObject& o)
@@ -297,22 +365,34 @@ static void CG_Sphere(O3dObject* o, float radius, int slices, int stacks, bool i
         }
 }
 
+// A sphere object with one textured material, its ".3do" and ".material".
+static void CG_Ball(CgSink& out, const std::string& folder, const char* name, float radius, int slices, int stacks,
+                    bool inside, bool mirrored, const char* texture, uint32_t flags)
+{
+    O3dObject o;
+    o.Name = name;
+    CG_Sphere(&o, radius, slices, stacks, inside, mirrored);
+    CG_Object(out, folder + name + ".3do", o);
+    CG_Materials(out, folder + name + ".material", {CG_Textured(texture, flags)});
+}
+
 void CgBuildSky(CgSink& out)
 {
     // Drawn from its centre at (0, 50, 0) after a scale of 15: radius 600,
     // inside the sky pass's far plane of 1050 from anywhere in the level.
-    O3dObject sky;
-    sky.Name = "env";
-    sky.Frames.resize(1);
-    CG_Sphere(&sky, 40.0f, 24, 12, true, false);
-    CG_Object(out, "data\\envmap\\env.3do", sky);
-    CG_Materials(out, "data\\envmap\\env.material", {CG_Textured("sky.jpg")});
+    CG_Ball(out, "data\\envmap\\", "env", 40.0f, 24, 12, true, false, "sky.jpg", 0);
     // Stars above, the last of the sunset at the horizon (v 0.5), dark below.
+    // The camera sees only the lowest 25 degrees or so (v 0.38 to 0.5), so
+    // the dusk's colours are squeezed toward the horizon row.
     CgImage tex(512, 256);
     CgImage band(512, 128);
     CgDuskSky(band, 124);
-    CgStars(band, 100, 260, 2004, 0.9f);
-    CgCopy(tex, band, 0, 0);
+    for (int y = 0; y < 128; y++) {
+        int src = std::min(127, (int)(128.0f * std::pow(y / 128.0f, 4.2f)));
+        for (int x = 0; x < 512; x++)
+            std::copy(band.At(x, src), band.At(x, src) + 3, tex.At(x, y));
+    }
+    CgStars(tex, 96, 320, 2004, 0.9f);
     CgRect(tex, 0, 128, 512, 128, CgRgb(0x0A0814));
     for (int y = 124; y < 150; y++)
         for (int x = 0; x < 512; x++) {
@@ -327,12 +407,7 @@ void CgBuildSky(CgSink& out)
 void CgBuildExplosion(CgSink& out)
 {
     // Scaled by 0.05 at load, then 5 to 5.25 as it burns: about 3 units.
-    O3dObject ball;
-    ball.Name = "bola";
-    ball.Frames.resize(1);
-    CG_Sphere(&ball, 12.0f, 16, 10, false, true);
-    CG_Object(out, "data\\explosion\\bola.3do", ball);
-    CG_Materials(out, "data\\explosion\\bola.material", {CG_Textured("fire.jpg", ZO3D_GLENZ)});
+    CG_Ball(out, "data\\explosion\\", "bola", 12.0f, 16, 10, false, true, "fire.jpg", ZO3D_GLENZ);
     CgNoise noise(8, 99);
     CgImage fire(128, 128);
     CgShade(fire, [&](int x, int y, float* p) {
@@ -422,12 +497,42 @@ void CgBuildLevelGroup(CgSink& out)
     CgBuildLevel(&level);
     O3dObject scene;
     CgBuildSceneMesh(level, &scene);
+    CgImage lightmap = CG_LightMap(level, &scene);
+    for (const O3dFace& f : scene.Faces)
+        if (CG_LightMapped(f.Material) && !f.HasSecondMap) {
+            out.Errors.push_back("level: the light-map atlas is full");
+            break;
+        }
     CG_Object(out, "data\\scene\\scene.3do", scene);
     std::vector<O3dMaterialRecord> mats;
-    for (int m = 0; m < CG_SCENE_MATERIALS; m++)
+    for (int m = 0; m < CG_SCENE_MATERIALS; m++) {
         mats.push_back(CG_Textured(CG_SCENE_TEX[m]));
+        if (CG_LightMapped(m)) {
+            mats.back().Texture2 = "lightmap.jpg";
+            mats.back().Flags = CG_LM_FLAGS;
+        }
+    }
+    out.Jpeg("data\\scene\\lightmap.jpg", lightmap, 95);
     CG_Materials(out, "data\\scene\\scene.material", mats);
     CG_SceneTextures(out);
+    // The octree with its visible sets, seen from wherever the camera gets
+    // from the start (the level is open above: over the walls too).
+    OctOptions options;
+    options.Pvs = true;
+    Vector3 eye, target;
+    CgChaseCamera(CG_PLAYER_START, 0, 0, &eye, &target);
+    options.CameraAt = {eye};
+    options.Threads = 2;
+    std::vector<uint8_t> tree;
+    OctSummary summary;
+    std::string error = OctBuild(scene, options, &tree, &summary);
+    if (!error.empty())
+        out.Errors.push_back("data\\scene\\scene.oct: " + error);
+    else
+        out.Bytes("data\\scene\\scene.oct", tree);
+    printf("zqcontent: level octree: %u leaves, %.1f faces a leaf (at most %u), %u cells, %.1f visible a cell, "
+           "%.2f s\n", summary.Leaves, summary.FacesPerLeaf, summary.MaxFacesPerLeaf, summary.Cells,
+           summary.VisiblePerCell, summary.Seconds);
     out.Bytes("data\\camera1.tcp", CgPathFile(level.Path1));
     out.Bytes("data\\camera2.tcp", CgPathFile(level.Path2));
 

@@ -19,6 +19,9 @@ static const int CG_QUAD_CELLS = 2;
 static const float CG_TV_DISTANCE = 11.0f, CG_TV_W = 6.8f, CG_TV_BOTTOM = 0.25f, CG_TV_BORDER = 0.4f,
                    CG_TV_DEPTH = 0.8f;
 
+// Not M_PI: the Windows test build compiles this file in strict mode.
+static const double CG_PI = 3.14159265358979323846;
+
 static Vector3 V3(float x, float y, float z) { return {x, y, z}; }
 static Vector3 Add(Vector3 a, Vector3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
 static Vector3 Sub(Vector3 a, Vector3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
@@ -45,8 +48,8 @@ static void CG_Carve(CgLevel* l, float x0, float z0, float x1, float z1, CgCellK
         }
 }
 
-float CgSin512(int angle) { return (float)std::sin((angle & 511) * M_PI / 256.0); }
-float CgCos512(int angle) { return (float)std::cos((angle & 511) * M_PI / 256.0); }
+float CgSin512(int angle) { return (float)std::sin((angle & 511) * CG_PI / 256.0); }
+float CgCos512(int angle) { return (float)std::cos((angle & 511) * CG_PI / 256.0); }
 
 // The game's rotation of (0, y, z) by an integer heading plus a quarter turn
 // (its matrix with the first and third angles 0).
@@ -538,6 +541,8 @@ void CgCollider::CG_Range(float x0, float z0, float x1, float z1, int* i0, int* 
 
 bool CgCollider::Touches(const Sphere3& s) const
 {
+    if (Test)
+        return Test(Context, s);
     int i0, j0, i1, j1;
     CG_Range(s.Center.x - s.Radius, s.Center.z - s.Radius, s.Center.x + s.Radius, s.Center.z + s.Radius, &i0, &j0,
              &i1, &j1);
@@ -551,6 +556,8 @@ bool CgCollider::Touches(const Sphere3& s) const
 
 bool CgCollider::Blocked(const Vector3& a, const Vector3& b, uint32_t except) const
 {
+    if (Buckets.empty())
+        return false;
     int i0, j0, i1, j1;
     CG_Range(std::min(a.x, b.x), std::min(a.z, b.z), std::max(a.x, b.x), std::max(a.z, b.z), &i0, &j0, &i1, &j1);
     for (int j = j0; j <= j1; j++)
@@ -694,7 +701,7 @@ std::string CgCheckPath(const CgLevel& level, const CgCollider& scene, const std
 std::string CgCheckTelevision(const CgLevel& l, const CgCollider& scene, float* share)
 {
     *share = 1.0f;
-    const float tx = std::tan(CG_FOV_X * 0.5f * (float)M_PI / 180), ty = std::tan(CG_FOV_Y * 0.5f * (float)M_PI / 180);
+    const float tx = std::tan(CG_FOV_X * 0.5f * (float)CG_PI / 180), ty = std::tan(CG_FOV_Y * 0.5f * (float)CG_PI / 180);
     Vector3 screen = Add(l.TvCentre, Mul(l.TvFacing, 0.02f));
     // The heading settles on 342 from either side: 341 when it creeps up.
     for (int heading = CG_WIN_HEADING - 1; heading <= CG_WIN_HEADING; heading++)

@@ -99,6 +99,10 @@ struct CgPath {
 class CgCollider {
 public:
     explicit CgCollider(const O3dObject& scene);
+    // Another test in place of the triangles here (the engine's octree
+    // test, under Wine); Blocked is not available then.
+    typedef bool (*SphereTest)(void* context, const Sphere3& s);
+    CgCollider(SphereTest test, void* context) : Test(test), Context(context), NX(0), NZ(0), X0(0), Z0(0) {}
     bool Touches(const Sphere3& s) const;
     // True when the segment meets a triangle other than those of material
     // `except` (the engine's segment-triangle test).
@@ -109,6 +113,8 @@ public:
 
 private:
     static const int BUCKET = 4;   // units of each bucket's side
+    SphereTest Test = nullptr;
+    void* Context = nullptr;
     int NX, NZ;
     float X0, Z0;
     std::vector<std::vector<uint32_t>> Buckets;
