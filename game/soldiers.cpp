@@ -75,6 +75,21 @@ static void SOLD_Set(Soldier* s, int32_t state, int32_t frame)
     s->Step = 1;
 }
 
+// The look round and the firing play back and forth: true when the frame
+// reaches an end, where the step reverses.
+static bool SOLD_Swing(Soldier* s, int32_t first, int32_t last)
+{
+    s->Fraction += 0.1f;
+    if (s->Fraction < 1.0f)
+        return false;
+    s->Fraction = 0.0f;
+    s->Frame += s->Step;
+    if (s->Frame > first && s->Frame < last)
+        return false;
+    s->Step = -s->Step;
+    return true;
+}
+
 // At each end of the firing animation: a shot along the way (3 in 4) or at
 // the player, heard from where it starts.
 void Soldier::SOLD_Fire()
@@ -125,30 +140,18 @@ void Soldier::Update()
         break;
     }
     case SOLDIER_IDLE:
-        Fraction += 0.1f;
-        if (Fraction >= 1.0f) {
-            Fraction = 0.0f;
-            Frame += Step;
-            if (Frame >= 39 || Frame <= 0) {
-                Step = -Step;
-                if (mth->Rnd() & 1)
-                    SOLD_Set(this, SOLDIER_SHOOTING, 46);
-                else
-                    SOLD_Set(this, SOLDIER_WALKING, 40);
-            }
+        if (SOLD_Swing(this, 0, 39)) {
+            if (mth->Rnd() & 1)
+                SOLD_Set(this, SOLDIER_SHOOTING, 46);
+            else
+                SOLD_Set(this, SOLDIER_WALKING, 40);
         }
         break;
     case SOLDIER_SHOOTING:
-        Fraction += 0.1f;
-        if (Fraction >= 1.0f) {
-            Fraction = 0.0f;
-            Frame += Step;
-            if (Frame >= 53 || Frame <= 46) {
-                Step = -Step;
-                SOLD_Fire();
-                if (!(mth->Rnd() & 1))
-                    SOLD_Set(this, SOLDIER_WALKING, 40);
-            }
+        if (SOLD_Swing(this, 46, 53)) {
+            SOLD_Fire();
+            if (!(mth->Rnd() & 1))
+                SOLD_Set(this, SOLDIER_WALKING, 40);
         }
         break;
     case SOLDIER_DEAD:

@@ -185,6 +185,7 @@ TEST(Autopilot, WalksShootsWinsAndTheScoreArrives)
     unsigned long scene = level.Engine->O3d->LoadObject("data\\scene\\scene.3do");
     level.Engine->OctreeAABB->Init(level.Engine->O3d->GetNumberOfFaces(scene));
     level.Octree = level.Engine->OctreeAABB->LoadAABBOctree(scene, "data\\scene\\scene.oct");
+    level.Engine->Xfs->CloseMasterFile();   // the game opens it next
     const Vector3 start = {-174.979f, 3.1f, 119.984f}, exit = {82.4f, 0.0f, 2.9f};
     std::vector<Vector3> route = PlanRoute(level, start, exit, 3.0f);
     ASSERT_FALSE(route.empty()) << "no route from the start to the exit";
@@ -225,7 +226,7 @@ TEST(Autopilot, WalksShootsWinsAndTheScoreArrives)
     size_t next = 0;
     bool hunted = false;
     int32_t kills0 = pilot.Play().Kills;
-    DWORD t0 = GetTickCount(), lastShot = t0, huntStart = 0, progressAt = t0;
+    DWORD t0 = GetTickCount(), lastShot = t0, huntStart = 0, progressAt = t0, fireAt = 0;
     float best = 1e9f;
     int target = -1;
     while (!probe->Flags.WinCountdown && !probe->Flags.Won && GetTickCount() - t0 < 240000) {
@@ -265,8 +266,11 @@ TEST(Autopilot, WalksShootsWinsAndTheScoreArrives)
                 continue;
             }
             pilot.Key(KEY_UP, false);
-            if (pilot.Face(HeadingToward(s.x - at.x, s.z - at.z), 2.0f)) {
-                pilot.Key(KEY_SPACE, !pilot.Down[KEY_SPACE]);   // press, let go, press again
+            // Press, let go, press again; slowly enough for the game's
+            // queue, which takes one message per render pass.
+            if (pilot.Face(HeadingToward(s.x - at.x, s.z - at.z), 2.0f) && GetTickCount() - fireAt > 100) {
+                pilot.Key(KEY_SPACE, !pilot.Down[KEY_SPACE]);
+                fireAt = GetTickCount();
             }
             continue;
         }
@@ -321,7 +325,9 @@ TEST(Autopilot, WalksShootsWinsAndTheScoreArrives)
     printf("autopilot: won in %d.%03u s with %d kills and %d deaths\n", p.Seconds, p.Milliseconds, p.Kills,
            p.Deaths);
     DrivePress(pilot.Window, VK_ESCAPE, 100);
-    Sleep(500);
+    for (int i = 0; i < 500 && !probe->Flags.MenuShown; i++)
+        Sleep(20);
+    EXPECT_EQ(probe->Flags.MenuShown, 1) << "Esc returns to the menu";
     DrivePress(pilot.Window, VK_ESCAPE, 100);
     EXPECT_EQ(DriveWaitExit(&pilot.Run, 30000), 0);
 }
