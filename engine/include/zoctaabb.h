@@ -60,8 +60,10 @@ public:
     uint32_t LeavesReached;
     uint32_t TrianglesTested;     // collision tests against faces
     uint32_t FacesListed;         // faces handed on by all passes
+    uint32_t PassesRefused;       // passes over an object with more faces than Init was given
 
 private:
+    bool AABB_Ready(const AABBHeader* h, const char* caller);
     uint32_t AABB_FixRecursive(AABBNode* array, uint32_t count, uint32_t base);
     bool AABB_TestSphereFrustum(const Sphere3* sphere);
     int AABB_TestNodeWithFrustum(const AABBNode* node);
@@ -79,6 +81,8 @@ private:
     uint32_t AABB_ListFaces();
     void AABB_Walk(const AABBNode* array, uint32_t count, bool inside, const uint8_t* visibility);
     bool AABB_SphereWalk(const AABBNode* array, uint32_t count, const Sphere3* sphere, int job, void* data);
+
+    uint32_t RefusalLogged;       // the Init refusal is in the log
 };
 
 #endif

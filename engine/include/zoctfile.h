@@ -45,8 +45,8 @@ struct AABBHeader {
     float CameraRadius;      // the PVS search uses a camera sphere of twice this
 };
 
-// Corner i is (x of i & 1 ? max : min ...) in the Box3 order: 0 min, 1 max x,
-// 2 max x and y, 3 max y, 4 to 7 the same at max z; 0 and 6 are opposite.
+// The box's corners in the Box3 order: 0 the minimum, 1 at max x, 2 at max x
+// and y, 3 at max y, 4 to 7 the same at max z; 0 and 6 are opposite.
 struct AABBCube {
     Vector3 Corner[8];
 };

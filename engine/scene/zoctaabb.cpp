@@ -65,7 +65,8 @@ CZOctreeAABB::CZOctreeAABB()
     Highest = 1;
     Lowest = 0;
     OutputCount = 0;
-    NodesTested = LeavesReached = TrianglesTested = FacesListed = 0;
+    NodesTested = LeavesReached = TrianglesTested = FacesListed = PassesRefused = 0;
+    RefusalLogged = 0;
 }
 
 CZOctreeAABB::~CZOctreeAABB()
@@ -166,6 +167,23 @@ void CZOctreeAABB::DestroyAABBOctree(unsigned long octree)
     if (h->Visibility)
         Mem->FreeMem(AABB_At<void>(h->Visibility), h->Cells);
     Mem->FreeMem(h, h->FileSize);
+}
+
+// The load check made every face number of the octree safe for the flag
+// array it saw; a later Init with fewer faces than the object has would
+// undo that. One comparison per pass, refused and logged once.
+bool CZOctreeAABB::AABB_Ready(const AABBHeader* h, const char* caller)
+{
+    const uint32_t faces = AABB_Object(h)->FaceCount;
+    if (faces <= FaceFlagBytes / 4)
+        return true;
+    PassesRefused++;
+    if (!RefusalLogged && Debug) {
+        RefusalLogged = 1;
+        Debug->OutputDebug("AABB: %s: the object has %u faces but Init was given %u; nothing done (call Init with "
+                           "at least the faces of the largest object)", caller, faces, FaceFlagBytes / 4);
+    }
+    return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -283,6 +301,8 @@ void CZOctreeAABB::AABB_DrawPVSRecursiveInside(const AABBNode* array, uint32_t c
 void CZOctreeAABB::DrawAABBObject(unsigned long octree)
 {
     const AABBHeader* h = AABB_Header(octree);
+    if (!AABB_Ready(h, "DrawAABBObject"))
+        return;
     const ZO3D_HEADER* object = AABB_Object(h);
     AABB_ClearFacesInfo(object->FaceCount);
     const AABBNode* root = AABB_At<AABBNode>(h->Root);
@@ -404,15 +424,15 @@ void CZOctreeAABB::AABB_FindCameraRecursive(const AABBNode* array, uint32_t coun
 bool CZOctreeAABB::TestAABBWithSphere(unsigned long octree, Sphere3* sphere, bool testFaces)
 {
     const AABBHeader* h = AABB_Header(octree);
-    return AABB_TestRecursive(h, AABB_At<AABBNode>(h->Root), 1, sphere, testFaces);
+    return AABB_Ready(h, "TestAABBWithSphere") && AABB_TestRecursive(h, AABB_At<AABBNode>(h->Root), 1, sphere, testFaces);
 }
 
 void CZOctreeAABB::DrawDynamicLight(unsigned long octree, Sphere3* light, unsigned long texture1,
                                     unsigned long texture2)
 {
-    if (!AABB_TestSphereFrustum(light))
-        return;
     const AABBHeader* h = AABB_Header(octree);
+    if (!AABB_TestSphereFrustum(light) || !AABB_Ready(h, "DrawDynamicLight"))
+        return;
     const ZO3D_HEADER* o = AABB_Object(h);
     AABB_ClearFacesInfo(o->FaceCount);
     AABB_LightRecursive(AABB_At<AABBNode>(h->Root), 1, light);

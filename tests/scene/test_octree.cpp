@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "gfx_fixture.h"
+#include "oct_camera.h"
+#include "zh3d_local.h"
 #include "zarquel.h"
 #include "zqtest.h"
 
@@ -104,34 +107,6 @@ std::string MiniTree(Vector3 lo, Vector3 hi, const std::vector<MiniLeaf>& leaves
     return out;
 }
 
-// A camera at `eye` looking along yaw (around y, 0 = +z) and pitch, with the
-// game's projection (60 x 45 degrees, near 1, far 380), as six inward planes.
-void SetCamera(CZH3d* h3d, Vector3 eye, float yaw, float pitch, float nearZ = 1, float farZ = 380)
-{
-    const float cp = cosf(pitch);
-    const Vector3 f = {sinf(yaw) * cp, sinf(pitch), cosf(yaw) * cp};
-    const Vector3 r = {cosf(yaw), 0, -sinf(yaw)};
-    const Vector3 u = {f.y * r.z - f.z * r.y, f.z * r.x - f.x * r.z, f.x * r.y - f.y * r.x};
-    const float hx = 30 * 0.017453292f, hy = 22.5f * 0.017453292f;
-    auto mix = [](Vector3 a, float s, Vector3 b, float t) {
-        return Vector3{a.x * s + b.x * t, a.y * s + b.y * t, a.z * s + b.z * t};
-    };
-    const Vector3 n[6] = {mix(r, cosf(hx), f, sinf(hx)), mix(r, -cosf(hx), f, sinf(hx)),
-                          mix(u, -cosf(hy), f, sinf(hy)), mix(u, cosf(hy), f, sinf(hy)), f,
-                          Vector3{-f.x, -f.y, -f.z}};
-    for (int i = 0; i < 6; i++) {
-        const float len = sqrtf(n[i].x * n[i].x + n[i].y * n[i].y + n[i].z * n[i].z);
-        Plane& p = h3d->Frustum[i];
-        p.a = n[i].x / len;
-        p.b = n[i].y / len;
-        p.c = n[i].z / len;
-        p.d = -(p.a * eye.x + p.b * eye.y + p.c * eye.z);
-    }
-    h3d->Frustum[4].d -= nearZ;
-    h3d->Frustum[5].d += farZ;
-    h3d->CameraPosition = eye;
-}
-
 // Every plane far behind: everything is inside.
 void SeeAll(CZH3d* h3d)
 {
@@ -214,6 +189,16 @@ TEST_F(Octree, FacesOfVisibleLeavesAreListedOnceAscendingAndResetByTheNextPass)
     EXPECT_TRUE(Listed().empty());
     for (uint32_t i = 0; i < 20000; i++)
         ASSERT_EQ(ZAABB_FACE_OUT, t->FaceFlags[i]) << i;
+
+    // Init again with fewer flags than the cube has faces: every pass is refused.
+    t->Init(8);
+    SeeAll(z->H3d);
+    Sphere3 s = {{0, 0, 5}, 2};
+    t->DrawAABBObject(oct);
+    t->DrawDynamicLight(oct, &s, 0, 0);
+    EXPECT_FALSE(t->TestAABBWithSphere(oct, &s, false));
+    EXPECT_EQ(3u, t->PassesRefused);
+    EXPECT_EQ(0u, t->OutputCount);
     t->DestroyAABBOctree(oct);
 }
 
@@ -290,6 +275,47 @@ TEST_F(Octree, LightPassListsFacesNearTheSphereUnlessItIsOutsideTheFrustum)
     t->DrawDynamicLight(oct, &light, 0, 0);
     EXPECT_EQ(listed + 2, t->FacesListed);
     t->DestroyAABBOctree(oct);
+}
+
+// What the light pass queues, read back from the renderer's batch store.
+TEST(OctreeLight, EachListedFaceIsQueuedAdditiveWithTheLightsFalloffMapping)
+{
+    ZQGfx g;
+    ASSERT_TRUE(g.Open());
+    CZarquel* z = g.Z;
+    z->OctreeAABB->Init(100);
+    const unsigned long cube = z->O3d->CreateCube(1, 1, 1);   // corners at +-1, placed at (0, 0, 5)
+    const std::vector<MiniLeaf> leaves = {{{-1, -1, -1}, {1, 1, 1}, {1}, {0}, {}}};
+    const std::string path = TempPath("zq_light.oct");
+    WriteFile(path, MiniTree({-1, -1, -1}, {1, 1, 1}, leaves));
+    const unsigned long oct = z->OctreeAABB->LoadAABBOctree(cube, path.c_str());
+    DeleteFileA(path.c_str());
+    SeeAll(z->H3d);
+    Sphere3 light = {{0.5f, 0, 0}, 2};   // near the cube's faces as stored (its position is not added)
+    z->OctreeAABB->DrawDynamicLight(oct, &light, 0x1111, 0x2222);
+    const ZH3D_BUCKET& b = z->H3d->Tables[ZH3D_TRIS_TEXTURED][0];
+    ASSERT_EQ(2u, b.Count);
+    EXPECT_EQ(ZAABB_LIGHT_FLAGS, b.Flags);
+    EXPECT_EQ(0x1111u, b.Texture1);
+    EXPECT_EQ(0x2222u, b.Texture2);
+    const POLYVERTEX* v = (const POLYVERTEX*)(uintptr_t)b.Store;
+    const ZO3D_FACE* faces = (const ZO3D_FACE*)z->O3d->GetFacesPointer(cube);
+    const Vector3* corners = (const Vector3*)z->O3d->GetVertexPointer(cube);
+    for (int f = 0; f < 2; f++)
+        for (int c = 0; c < 3; c++) {
+            const POLYVERTEX& pv = v[3 * f + c];
+            const Vector3& q = corners[faces[f].Vertex[c]];
+            EXPECT_EQ(q.x, pv.x);
+            EXPECT_EQ(q.z, pv.z);
+            EXPECT_FLOAT_EQ((q.x - 0.5f) * 0.25f + 0.5f, pv.u);
+            EXPECT_FLOAT_EQ(q.y * 0.25f + 0.5f, pv.v);
+            EXPECT_FLOAT_EQ(q.z * 0.25f + 0.5f, pv.u2);
+            EXPECT_EQ(0.5f, pv.v2);
+            EXPECT_EQ(0u, pv.Diffuse | pv.Specular);
+        }
+    z->H3d->H3D_DeleteTables();
+    z->OctreeAABB->DestroyAABBOctree(oct);
+    g.Close();
 }
 
 // ---------------------------------------------------------------------------
@@ -376,7 +402,7 @@ TEST(OctreeDamaged, BitFlippedFilesThatPassTheCheckRunEveryPass)
         const std::string path = TempPath("zq_flip.oct");
         WriteFile(path, bytes);
         const unsigned long oct = t->LoadAABBOctree(level, path.c_str());
-        SetCamera(z->H3d, Vector3{16, 6, 16}, (float)i, 0);
+        ZQ_OctCamera(z->H3d, Vector3{16, 6, 16}, (float)i, 0);
         t->DrawAABBObject(oct);
         Sphere3 s = {{16, 1, 16}, 3};
         t->DrawDynamicLight(oct, &s, 0, 0);
@@ -509,7 +535,7 @@ TEST_F(OctreeLevel, EveryFaceInTheFrustumIsDrawnAndThePvsDropsNoVisibleFace)
     uint32_t last = 0;
     for (int pose = 0; pose < 300; pose++) {
         const Vector3 eye = Eye(rng);
-        SetCamera(z->H3d, eye, yaw(rng), pitch(rng));
+        ZQ_OctCamera(z->H3d, eye, yaw(rng), pitch(rng));
         const std::vector<uint8_t> a = Drawn(plain), b = Drawn(pvs);
         for (uint32_t f = 0; f < l.F; f++) {
             drawnPlain += a[f];

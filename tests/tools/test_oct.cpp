@@ -62,7 +62,11 @@ void Walk(const std::vector<uint8_t>& image, const O3dObject& obj, const OctOpti
                 EXPECT_EQ(lo, leaf.Lowest);
                 EXPECT_EQ(hi, leaf.Highest);
             }
-            // Every face that reaches into the leaf's box is listed.
+            // Every face that reaches into the leaf's box is listed (with the
+            // PVS, a leaf without faces may cover a cell whose faces hang
+            // under a sibling).
+            if (o.Pvs && !faces)
+                return;
             DBox box = {{parent->Min.x, parent->Min.y, parent->Min.z}, {parent->Max.x, parent->Max.y, parent->Max.z}};
             const D3 e = box.Max - box.Min;
             for (int k = 0; k < 3; k++) {   // a little inside: the float box may round outward
@@ -153,7 +157,7 @@ TEST_F(OctBuilder, LeavesHoldTheirFacesWithinTheLimitsAndBoxesNest)
             EXPECT_FALSE(w.Seen[f].empty()) << "face " << f << " in no leaf";
         EXPECT_EQ(pvs ? ZOCT_PVS : 0u, h.Pvs);
         if (pvs) {
-            EXPECT_EQ(s.Leaves, h.Cells);
+            EXPECT_LT(h.Cells, s.Leaves) << "cells with faces have a leaf for the faces and one for the cell";
             EXPECT_GE(h.CameraRadius, level.Step * 0.866f);
             EXPECT_GT(s.VisiblePerCell, 1.0);
             EXPECT_LT(s.VisiblePerCell, h.Cells);
@@ -176,14 +180,17 @@ TEST_F(OctBuilder, TheLoadCheckRefusesEveryDamage)
     ASSERT_EQ("", Check(good, F, F));
     const AABBHeader h = Get<AABBHeader>(good, 0);
     const AABBNode root = Get<AABBNode>(good, h.Root);
-    // The first leaf record and its parent (breadth first: a leaf's node is in the array before it).
-    uint32_t leafAt = 0;
-    for (uint32_t at = 40; at + 128 <= good.size() && !leafAt; at += 128)
-        if (Get<uint32_t>(good, at) == ZOCT_LEAF_MARKER)
-            leafAt = at;
-    ASSERT_NE(0u, leafAt);
+    // The first leaf record with faces, and the first with a visible-cell list.
+    uint32_t leafAt = 0, coverAt = 0;
+    for (uint32_t at = 40; at + 128 <= good.size() && !(leafAt && coverAt); at += 128)
+        if (Get<uint32_t>(good, at) == ZOCT_LEAF_MARKER) {
+            if (!leafAt && Get<AABBLeaf>(good, at).Count1)
+                leafAt = at;
+            if (!coverAt && Get<AABBLeaf>(good, at).VisibleCount)
+                coverAt = at;
+        }
+    ASSERT_TRUE(leafAt && coverAt);
     const AABBLeaf leaf = Get<AABBLeaf>(good, leafAt);
-    ASSERT_GT(leaf.Count1, 0u);
     struct Case {
         uint32_t At, Value;
         const char* Why;
@@ -197,7 +204,7 @@ TEST_F(OctBuilder, TheLoadCheckRefusesEveryDamage)
         {leaf.List1, leaf.Highest + 1, "outside the leaf's bounds"},
         {leafAt + 20, F + 5, "highest face"},
         {leafAt + 28, h.Cells, "cell"},
-        {leaf.Visible, h.Cells, "visible-cell list"},
+        {Get<AABBLeaf>(good, coverAt).Visible, h.Cells, "visible-cell list"},
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> bad = good;

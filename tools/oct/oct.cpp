@@ -90,17 +90,19 @@ struct Builder {
     {
         BuildNode n;
         n.Leaf = true;
-        n.Box = cell;
+        n.Box = n.Tight = cell;
         for (uint32_t f : faces)
             (Solid[f] ? n.List1 : n.List2).push_back(f);
-        if (!Options.Pvs && !faces.empty()) {
+        if (!faces.empty()) {
             // Only the part of the cell the faces occupy: tighter culling.
             const DBox b = Bound(faces);
             for (int k = 0; k < 3; k++) {
-                n.Box.Min[k] = std::max(cell.Min[k], b.Min[k] - Eps);
-                n.Box.Max[k] = std::min(cell.Max[k], b.Max[k] + Eps);
+                n.Tight.Min[k] = std::max(cell.Min[k], b.Min[k] - Eps);
+                n.Tight.Max[k] = std::min(cell.Max[k], b.Max[k] + Eps);
             }
         }
+        if (!Options.Pvs)
+            n.Box = n.Tight;
         DeepestLeaf = std::max(DeepestLeaf, depth);
         Nodes.push_back(n);
         return (uint32_t)Nodes.size() - 1;
@@ -283,7 +285,38 @@ std::string OctBuild(const O3dObject& object, const OctOptions& options, std::ve
         const std::string error = OCT_ComputePvs(in, options, &s);
         if (!error.empty())
             return error;
+        // The camera search needs boxes that cover the cells, the frustum
+        // wants them tight: a cell with faces becomes a node over two leaves
+        // of its cell, the faces under their tight box and the visible-cell
+        // list under the whole cell.
+        for (uint32_t c = 0; c < leaves.size(); c++) {
+            BuildNode& cell = nodes[leaves[c]];
+            if (cell.List1.empty() && cell.List2.empty())
+                continue;
+            BuildNode faces, cover;
+            faces.Leaf = cover.Leaf = true;
+            faces.Cell = cover.Cell = c;
+            faces.Box = cell.Tight;
+            cover.Box = cell.Box;
+            faces.List1.swap(cell.List1);
+            faces.List2.swap(cell.List2);
+            cover.Visible.swap(cell.Visible);
+            cell.Leaf = false;
+            const uint32_t at = (uint32_t)nodes.size();
+            nodes[leaves[c]].Children = {at, at + 1};
+            nodes.push_back(faces);
+            nodes.push_back(cover);
+        }
+        order = {top};
+        leaves.clear();
+        for (size_t i = 0; i < order.size(); i++) {
+            const BuildNode& n = nodes[order[i]];
+            if (n.Leaf)
+                leaves.push_back(order[i]);
+            order.insert(order.end(), n.Children.begin(), n.Children.end());
+        }
     }
+    const uint32_t cells = options.Pvs ? s.Cells : 0;
 
     // Header, node records (each node's child array right after the arrays
     // before it, breadth first), leaf records, then the lists.
@@ -299,14 +332,16 @@ std::string OctBuild(const O3dObject& object, const OctOptions& options, std::ve
     uint64_t next = sizeof(AABBHeader);
     at[top] = (uint32_t)next;
     next += sizeof(AABBNode);
-    std::vector<uint32_t> leafAt(leaves.size());
+    std::vector<uint32_t> leafAt(leaves.size()), leafIndex(nodes.size());
+    for (uint32_t c = 0; c < leaves.size(); c++)
+        leafIndex[leaves[c]] = c;
     for (uint32_t i : order) {
         const BuildNode& n = nodes[i];
         AABBNode r = Record(n.Box);
         r.Children = (uint32_t)next;
         if (n.Leaf) {
             r.ChildCount = 1;
-            leafAt[n.Cell] = (uint32_t)next;
+            leafAt[leafIndex[i]] = (uint32_t)next;
             next += sizeof(AABBLeaf);
         } else {
             r.ChildCount = (uint32_t)n.Children.size();
@@ -320,6 +355,7 @@ std::string OctBuild(const O3dObject& object, const OctOptions& options, std::ve
     uint64_t faceSum = 0;
     uint32_t faceMax = 0;
     uint64_t visibleSum = 0;
+    uint32_t withFaces = 0;
     for (uint32_t c = 0; c < leaves.size(); c++) {
         const BuildNode& n = nodes[leaves[c]];
         AABBLeaf r;
@@ -341,9 +377,10 @@ std::string OctBuild(const O3dObject& object, const OctOptions& options, std::ve
                 }
             }
         }
-        r.Cell = c;
+        r.Cell = n.Cell;
         Put(image, leafAt[c], r);
         const uint32_t faces = (uint32_t)(n.List1.size() + n.List2.size());
+        withFaces += faces > 0;
         faceSum += faces;
         faceMax = std::max(faceMax, faces);
         visibleSum += n.Visible.size();
@@ -357,7 +394,7 @@ std::string OctBuild(const O3dObject& object, const OctOptions& options, std::ve
     h.Pvs = options.Pvs ? ZOCT_PVS : 0;
     h.LeafCount = (uint32_t)leaves.size();
     h.FileSize = (uint32_t)size;
-    h.Cells = options.Pvs ? (uint32_t)leaves.size() : 0;
+    h.Cells = cells;
     h.CameraRadius = options.Pvs ? s.CameraRadius : 0;
     Put(image, 0, h);
 
@@ -370,10 +407,10 @@ std::string OctBuild(const O3dObject& object, const OctOptions& options, std::ve
     s.Nodes = (uint32_t)order.size();
     s.Leaves = (uint32_t)leaves.size();
     s.MaxDepth = b.DeepestLeaf;
-    s.FacesPerLeaf = leaves.empty() ? 0 : (double)faceSum / leaves.size();
+    s.FacesPerLeaf = withFaces ? (double)faceSum / withFaces : 0;
     s.MaxFacesPerLeaf = faceMax;
-    s.Cells = h.Cells;
-    s.VisiblePerCell = options.Pvs && !leaves.empty() ? (double)visibleSum / leaves.size() : 0;
+    s.Cells = cells;
+    s.VisiblePerCell = cells ? (double)visibleSum / cells : 0;
     s.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (summary)
         *summary = s;

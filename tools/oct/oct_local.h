@@ -51,6 +51,7 @@ std::vector<D3> OCT_ClipToBox(const Tri& t, const DBox& box);
 // The tree as built: a node is a box with children or a leaf with lists.
 struct BuildNode {
     DBox Box;
+    DBox Tight;                           // leaves: the part of the cell their faces occupy
     bool Leaf = false;
     std::vector<uint32_t> List1, List2;   // ascending face numbers
     std::vector<uint32_t> Children;       // indices into the node vector

@@ -383,5 +383,6 @@ std::string OCT_ComputePvs(PvsInput& in, const OctOptions& options, OctSummary* 
     const double radius = std::max((double)options.CameraRadius, s * std::sqrt(3.0) / 2);
     summary->CameraRadius = std::nextafter((float)radius, INFINITY);
     summary->CameraPoints = reachable;
+    summary->Cells = cells;
     return "";
 }
