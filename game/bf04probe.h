@@ -48,6 +48,24 @@ struct BF04_EVENT {
 };
 static_assert(sizeof(BF04_EVENT) == 12, "three words");
 
+// The run, after every tick: the player, the counters, the soldiers.
+#define BF04_PROBE_SOLDIERS 15
+struct BF04_PLAY {
+    float Position[3];
+    float HeadingTarget, Heading;
+    int32_t State;                // 1 idle, 2 walking, 3 shooting, 4 dying
+    float FallSpeed;
+    int32_t Seconds;
+    uint32_t Milliseconds;
+    int32_t Kills, Deaths;
+    uint32_t ScoreThreads;        // score submissions started
+    uint32_t SceneTests;          // TestAABBWithSphere calls so far
+    int32_t Shots, Explosions;    // in flight
+    float SoldierX[BF04_PROBE_SOLDIERS], SoldierZ[BF04_PROBE_SOLDIERS];
+    int32_t SoldierState[BF04_PROBE_SOLDIERS];   // 1 walking, 2 idle, 3 shooting, 6 dead
+};
+static_assert(sizeof(BF04_PLAY) == 60 + 12 * BF04_PROBE_SOLDIERS, "play record size");
+
 struct BF04_PROBE {
     uint32_t Magic;               // BF04_PROBE_MAGIC once the game has the record
     uint32_t ProcessId;
@@ -84,9 +102,11 @@ struct BF04_PROBE {
     int32_t DialogIcons;          // the dialog's icons as it answers WM_GETICON: 1 big, 2 small
     uint32_t EventCount;
     BF04_EVENT Event[BF04_PROBE_EVENTS];
+    BF04_PLAY Play;
 };
 static_assert(offsetof(BF04_PROBE, Flags) == 76, "flags after the start-up words");
 static_assert(offsetof(BF04_PROBE, Interval) == 220, "ring after the start plays");
-static_assert(sizeof(BF04_PROBE) == 220 + 4 * BF04_PROBE_INTERVALS + 68 + 12 * BF04_PROBE_EVENTS, "probe record size");
+static_assert(sizeof(BF04_PROBE) == 220 + 4 * BF04_PROBE_INTERVALS + 68 + 12 * BF04_PROBE_EVENTS + sizeof(BF04_PLAY),
+              "probe record size");
 
 #endif

@@ -40,9 +40,9 @@ static void FRAME_Overlay(const FrameSnapshot& s)
         gfx->SetMaterialPlane2d(a.ScreenPlane, a.AutomaticPicture, 0, 1);
         gfx->DrawPlane2d(a.ScreenPlane, false, false, false);
     }
-    if (!s.F.MenuShown) {
-        // The win banner over the dark veil, then the run clock: here.
-    }
+    if (!s.F.MenuShown)
+        DrawRunOverlay(s.F.WinCountdown > 0 && !s.F.Automatic, !s.F.Automatic);
+    ApplyHudScroll();
     G.Engine->O3d->DrawAllObject(a.HudFrame, 0);
     G.Engine->Vgs->SetPresent(true);
     h3d->SetBilinealFiltering(false);
