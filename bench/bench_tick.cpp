@@ -12,18 +12,9 @@
 #include "bf04.h"
 #include "camerapath.h"
 #include "soundplayer.h"
+#include "bench_clock.h"
 
 Game G;
-
-static double Now()
-{
-    static LARGE_INTEGER f;
-    if (!f.QuadPart)
-        QueryPerformanceFrequency(&f);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)f.QuadPart;
-}
 
 struct Figures {
     double MeanUs, WorstUs;
