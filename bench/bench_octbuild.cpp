@@ -1,11 +1,12 @@
 // Builder time of the generated 20,000-face level of rooms and corridors,
-// without and with the PVS; writes the level and both octrees for bench_oct
-// (under Wine). "--quick": a small level, nothing written (the test suite's
-// smoke run). Usage: bench_octbuild [--quick] [DIR]
+// without and with the PVS; writes the level (its faces numbered leaf by
+// leaf, as the game's is) and both octrees for bench_oct (under Wine).
+// "--quick": a small level, nothing written (the test suite's smoke run).
+// Usage: bench_octbuild [--quick] [DIR]
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
 
 #include "oct_level.h"
 
@@ -35,13 +36,20 @@ int main(int argc, char** argv)
         }
         seconds[pvs] = s.Seconds;
         printf("%s PVS: %zu bytes\n%s", pvs ? "with" : "without", image.size(), OctDescribe(s).c_str());
-        if (!quick) {
-            mkdir(dir.c_str(), 0777);
-            O3dWriteFile(dir + (pvs ? "/rooms_pvs.oct" : "/rooms.oct"), image);
+        std::error_code ec;
+        if (!quick)
+            std::filesystem::create_directories(dir, ec);
+        const std::string written = quick ? "" : O3dWriteFile(dir + (pvs ? "/rooms_pvs.oct" : "/rooms.oct"), image);
+        if (!written.empty()) {   // bench_oct would run on what an earlier run left
+            fprintf(stderr, "bench_octbuild: %s\n", written.c_str());
+            return 1;
         }
     }
-    if (!quick)
-        O3dWriteObject(dir + "/rooms.3do", object);
+    const std::string written = quick ? "" : O3dWriteObject(dir + "/rooms.3do", object);
+    if (!written.empty()) {
+        fprintf(stderr, "bench_octbuild: %s\n", written.c_str());
+        return 1;
+    }
     printf("builder: %.3f s without PVS, %.1f s with (%.0fx)\n", seconds[0], seconds[1],
            seconds[1] / std::max(seconds[0], 1e-6));
     return 0;
