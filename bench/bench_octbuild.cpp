@@ -1,11 +1,12 @@
 // Builder time of the generated 20,000-face level of rooms and corridors,
-// without and with the PVS; writes the level and both octrees for bench_oct
-// (under Wine). "--quick": a small level, nothing written (the test suite's
-// smoke run). Usage: bench_octbuild [--quick] [DIR]
+// without and with the PVS; writes the level (its faces numbered leaf by
+// leaf, as the game's is) and both octrees for bench_oct (under Wine).
+// "--quick": a small level, nothing written (the test suite's smoke run).
+// Usage: bench_octbuild [--quick] [DIR]
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
 
 #include "oct_level.h"
 
@@ -17,7 +18,9 @@ int main(int argc, char** argv)
     level.RoomsX = quick ? 2 : 5;
     level.RoomsZ = quick ? 1 : 5;
     level.Step = quick ? 4 : 3.3f;
-    const O3dObject object = level.Build();
+    // Numbered leaf by leaf by the first build, as octbuild --renumber and
+    // the game's content do; the second build keeps that order.
+    O3dObject object = level.Build();
     printf("bench_octbuild: %dx%d rooms, %zu faces\n", level.RoomsX, level.RoomsZ, object.Faces.size());
     double seconds[2] = {0, 0};
     for (int pvs = 0; pvs < 2; pvs++) {
@@ -25,20 +28,28 @@ int main(int argc, char** argv)
         OctSummary s;
         OctOptions o = level.Options(pvs);
         o.Progress = stderr;
-        const std::string error = OctBuild(object, o, &image, &s);
+        o.Renumber = true;
+        const std::string error = OctBuild(object, o, &image, &s, &object);
         if (!error.empty()) {
             fprintf(stderr, "bench_octbuild: %s\n", error.c_str());
             return 1;
         }
         seconds[pvs] = s.Seconds;
         printf("%s PVS: %zu bytes\n%s", pvs ? "with" : "without", image.size(), OctDescribe(s).c_str());
-        if (!quick) {
-            mkdir(dir.c_str(), 0777);
-            O3dWriteFile(dir + (pvs ? "/rooms_pvs.oct" : "/rooms.oct"), image);
+        std::error_code ec;
+        if (!quick)
+            std::filesystem::create_directories(dir, ec);
+        const std::string written = quick ? "" : O3dWriteFile(dir + (pvs ? "/rooms_pvs.oct" : "/rooms.oct"), image);
+        if (!written.empty()) {   // bench_oct would run on what an earlier run left
+            fprintf(stderr, "bench_octbuild: %s\n", written.c_str());
+            return 1;
         }
     }
-    if (!quick)
-        O3dWriteObject(dir + "/rooms.3do", object);
+    const std::string written = quick ? "" : O3dWriteObject(dir + "/rooms.3do", object);
+    if (!written.empty()) {
+        fprintf(stderr, "bench_octbuild: %s\n", written.c_str());
+        return 1;
+    }
     printf("builder: %.3f s without PVS, %.1f s with (%.0fx)\n", seconds[0], seconds[1],
            seconds[1] / std::max(seconds[0], 1e-6));
     return 0;

@@ -80,6 +80,7 @@ private:
     void AABB_InsertFaces(const AABBLeaf* leaf);
     uint32_t AABB_ListFaces();
     void AABB_Walk(const AABBNode* array, uint32_t count, bool inside, const uint8_t* visibility);
+    bool AABB_Barren(const AABBNode* node, const uint8_t* visibility, int depth);
     bool AABB_SphereWalk(const AABBNode* array, uint32_t count, const Sphere3* sphere, int job, void* data);
 
     uint32_t RefusalLogged;       // the Init refusal is in the log

@@ -225,10 +225,32 @@ void CZOctreeAABB::AABB_InsertFaces(const AABBLeaf* leaf)
 uint32_t CZOctreeAABB::AABB_ListFaces()
 {
     unsigned long* out = FaceFlags;
-    if (Lowest <= Highest && Highest < FaceFlagBytes / 4)
-        for (uint32_t f = Lowest; f <= Highest; f++)
+    if (Lowest <= Highest && Highest < FaceFlagBytes / 4) {
+        uint32_t f = Lowest;
+        // Four flags at a time: a run of faces left out costs one test, and
+        // a group with reached faces is written without branches (each face
+        // number goes to the write position, which moves on only for a
+        // reached face; it never passes the flags already read).
+        for (; f + 3 <= Highest; f += 4) {   // Highest is below 2^30: no overflow
+            const unsigned long a = FaceFlags[f], b = FaceFlags[f + 1], c = FaceFlags[f + 2], d = FaceFlags[f + 3];
+            if ((a & b & c & d) == ZAABB_FACE_OUT)
+                continue;
+            out[0] = f;
+            out += a == 0;
+            out[0] = f + 1;
+            out += b == 0;
+            out[0] = f + 2;
+            out += c == 0;
+            out[0] = f + 3;
+            out += d == 0;
+        }
+        for (; f <= Highest; f++)
             if (FaceFlags[f] == 0)
                 *out++ = f;
+        // The last write may have left a face number past the list.
+        if (out < FaceFlags + FaceFlagBytes / 4)
+            *out = ZAABB_FACE_OUT;
+    }
     OutputCount = (uint32_t)(out - FaceFlags);
     FacesListed += OutputCount;
     return OutputCount;
@@ -259,6 +281,24 @@ int CZOctreeAABB::AABB_TestNodeWithFrustum(const AABBNode* node)
     return result;
 }
 
+// True when the walk below `node` would collect no face: its array ends
+// at a leaf without faces or with a cell not marked visible, or (`depth`
+// levels further) every node before that is such a node. Follows the
+// arrays as the walk and the load check do.
+bool CZOctreeAABB::AABB_Barren(const AABBNode* node, const uint8_t* visibility, int depth)
+{
+    const AABBNode* array = AABB_At<AABBNode>(node->Children);
+    for (uint32_t i = 0; i < node->ChildCount; i++) {
+        if (AABB_IsLeaf(array + i)) {
+            const AABBLeaf* leaf = (const AABBLeaf*)(array + i);
+            return (leaf->Count1 | leaf->Count2) == 0 || !visibility[leaf->Cell];
+        }
+        if (!depth || !AABB_Barren(array + i, visibility, depth - 1))
+            return false;
+    }
+    return true;
+}
+
 // The four frustum walks share this body: `inside` skips the tests of a
 // subtree already known to be inside, `visibility` (PVS) keeps only leaves
 // whose cell is marked.
@@ -272,6 +312,10 @@ void CZOctreeAABB::AABB_Walk(const AABBNode* array, uint32_t count, bool inside,
                 AABB_InsertFaces(leaf);
             return;
         }
+        // With the PVS most cells in view are unseen: a node that could add
+        // nothing is passed without its box test.
+        if (visibility && !inside && AABB_Barren(node, visibility, 1))
+            continue;
         const int where = inside ? 2 : AABB_TestNodeWithFrustum(node);
         if (where)
             AABB_Walk(AABB_At<AABBNode>(node->Children), node->ChildCount, where == 2, visibility);

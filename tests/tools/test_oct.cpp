@@ -5,6 +5,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -172,6 +173,60 @@ TEST_F(OctBuilder, LeavesHoldTheirFacesWithinTheLimitsAndBoxesNest)
     EXPECT_EQ(2u, s.MaxDepth);
 }
 
+// Sum over the leaves of their face ranges (highest - lowest + 1).
+static uint64_t Spans(const std::vector<uint8_t>& image, uint32_t at, uint32_t count)
+{
+    uint64_t sum = 0;
+    for (uint32_t i = 0; i < count; i++) {
+        const uint32_t r = at + 128 * i;
+        if (Get<uint32_t>(image, r) == ZOCT_LEAF_MARKER) {
+            const AABBLeaf leaf = Get<AABBLeaf>(image, r);
+            return sum + (leaf.Lowest <= leaf.Highest ? leaf.Highest - leaf.Lowest + 1 : 0);
+        }
+        const AABBNode node = Get<AABBNode>(image, r);
+        sum += Spans(image, node.Children, node.ChildCount);
+    }
+    return sum;
+}
+
+// Faces numbered leaf by leaf: the same faces in another order, a tree that
+// still lists every face where it reaches, leaves whose face ranges shrink,
+// and a second numbering that changes nothing.
+TEST_F(OctBuilder, RenumberedFacesFollowTheLeaves)
+{
+    auto key = [](const O3dFace& f) {
+        return std::make_tuple(f.Vertex[0], f.Vertex[1], f.Vertex[2], f.Material, f.Map[0], f.Map[5]);
+    };
+    for (int pvs = 0; pvs < 2; pvs++) {
+        OctOptions o = level.Options(pvs);
+        const std::vector<uint8_t> plain = Build(o);
+        o.Renumber = true;
+        O3dObject once, twice;
+        std::vector<uint8_t> a, b;
+        ASSERT_EQ("", OctBuild(obj, o, &a, nullptr, &once));
+        ASSERT_EQ("", OctBuild(once, o, &b, nullptr, &twice));
+        EXPECT_EQ(a, b);
+        std::multiset<decltype(key(obj.Faces[0]))> was, now;
+        for (size_t f = 0; f < obj.Faces.size(); f++) {
+            was.insert(key(obj.Faces[f]));
+            now.insert(key(once.Faces[f]));
+            EXPECT_EQ(key(once.Faces[f]), key(twice.Faces[f]));
+        }
+        EXPECT_TRUE(was == now) << "the same faces";
+        EXPECT_EQ(obj.Frames[0].Vertices.size(), once.Frames[0].Vertices.size());
+        Walked w;
+        w.Seen.resize(once.Faces.size());
+        Walk(a, once, o, Get<AABBHeader>(a, 0).Root, 1, 0, nullptr, &w);
+        const uint64_t before = Spans(plain, Get<AABBHeader>(plain, 0).Root, 1);
+        const uint64_t after = Spans(a, Get<AABBHeader>(a, 0).Root, 1);
+        EXPECT_LT(after * 3, before * 2) << "leaf ranges " << after << " against " << before;
+    }
+    OctOptions o = level.Options(false);
+    o.Renumber = true;
+    std::vector<uint8_t> image;
+    EXPECT_NE("", OctBuild(obj, o, &image, nullptr, nullptr));
+}
+
 // Every reason the engine refuses a file, on a built image.
 TEST_F(OctBuilder, TheLoadCheckRefusesEveryDamage)
 {
@@ -269,6 +324,16 @@ TEST(OctBuilderTool, OctbuildWritesTheFileAndItsSummary)
     std::vector<uint8_t> image;
     ASSERT_EQ("", O3dReadFile("/tmp/zq_oct_tool.oct", &image));
     EXPECT_EQ(ZOCT_PVS, Get<AABBHeader>(image, 0).Pvs);
+    // Renumbered: the level goes to the named file, the octree is for it.
+    ASSERT_EQ(0, system((std::string(OCTBUILD_EXE) + " /tmp/zq_oct_tool.3do /tmp/zq_oct_tool.oct --renumber "
+                         "/tmp/zq_oct_tool_r.3do >/dev/null").c_str()));
+    std::vector<uint8_t> renumbered;
+    O3dObject back;
+    ASSERT_EQ("", O3dReadFile("/tmp/zq_oct_tool_r.3do", &renumbered));
+    ASSERT_EQ("", O3dParseImage(renumbered, &back));
+    ASSERT_EQ("", O3dReadFile("/tmp/zq_oct_tool.oct", &image));
+    EXPECT_EQ("", Check(image, (uint32_t)back.Faces.size(), (uint32_t)back.Faces.size()));
+    remove("/tmp/zq_oct_tool_r.3do");
     EXPECT_EQ(2 << 8, system((std::string(OCTBUILD_EXE) + " /tmp/zq_oct_tool.3do /tmp/x.oct --max-faces 0 2>/dev/null").c_str()));
     EXPECT_EQ(1 << 8, system((std::string(OCTBUILD_EXE) + " /tmp/zq_oct_tool.oct /tmp/x.oct 2>/dev/null").c_str()));
     remove("/tmp/zq_oct_tool.3do");

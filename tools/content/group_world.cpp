@@ -503,6 +503,20 @@ void CgBuildLevelGroup(CgSink& out)
             out.Errors.push_back("level: the light-map atlas is full");
             break;
         }
+    // The octree with its visible sets, seen from wherever the camera gets
+    // from the start (the level is open above: over the walls too). The
+    // faces are numbered leaf by leaf (each pass of the engine scans a short
+    // range of face numbers), and the level is written in that order.
+    OctOptions options;
+    options.Pvs = true;
+    options.Renumber = true;
+    Vector3 eye, target;
+    CgChaseCamera(CG_PLAYER_START, 0, 0, &eye, &target);
+    options.CameraAt = {eye};
+    options.Threads = 2;
+    std::vector<uint8_t> tree;
+    OctSummary summary;
+    const std::string octError = OctBuild(scene, options, &tree, &summary, &scene);
     CG_Object(out, "data\\scene\\scene.3do", scene);
     std::vector<O3dMaterialRecord> mats;
     for (int m = 0; m < CG_SCENE_MATERIALS; m++) {
@@ -515,19 +529,8 @@ void CgBuildLevelGroup(CgSink& out)
     out.Jpeg("data\\scene\\lightmap.jpg", lightmap, 95);
     CG_Materials(out, "data\\scene\\scene.material", mats);
     CG_SceneTextures(out);
-    // The octree with its visible sets, seen from wherever the camera gets
-    // from the start (the level is open above: over the walls too).
-    OctOptions options;
-    options.Pvs = true;
-    Vector3 eye, target;
-    CgChaseCamera(CG_PLAYER_START, 0, 0, &eye, &target);
-    options.CameraAt = {eye};
-    options.Threads = 2;
-    std::vector<uint8_t> tree;
-    OctSummary summary;
-    std::string error = OctBuild(scene, options, &tree, &summary);
-    if (!error.empty())
-        out.Errors.push_back("data\\scene\\scene.oct: " + error);
+    if (!octError.empty())
+        out.Errors.push_back("data\\scene\\scene.oct: " + octError);
     else
         out.Bytes("data\\scene\\scene.oct", tree);
     printf("zqcontent: level octree: %u leaves, %.1f faces a leaf (at most %u), %u cells, %.1f visible a cell, "

@@ -23,6 +23,9 @@ static int Usage()
             "                      from where the camera gets from these without crossing a face;\n"
             "                      none: from everywhere\n"
             "  --threads N         worker threads of the PVS (one per processor)\n"
+            "  --renumber OUT.3do  number the faces leaf by leaf (each pass of the engine then\n"
+            "                      scans a short range of face numbers) and write the object so\n"
+            "                      numbered to OUT.3do (may be IN.3do): OUT.oct belongs to it\n"
             "The same input and options always give the same bytes.\n");
     return 2;
 }
@@ -53,6 +56,7 @@ int main(int argc, char** argv)
         return Usage();
     OctOptions o;
     o.Progress = stderr;
+    std::string renumberTo;
     for (int i = 3; i < argc; i++) {
         const char* a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -78,6 +82,10 @@ int main(int argc, char** argv)
             o.CameraRadius = (float)d;
         else if (!strcmp(a, "--threads") && Number(v, &d) && d >= 1)
             o.Threads = (unsigned)d;
+        else if (!strcmp(a, "--renumber")) {
+            o.Renumber = true;
+            renumberTo = v;
+        }
         else if (!strcmp(a, "--camera-at")) {
             Vector3 p;
             if (sscanf(v, "%f,%f,%f", &p.x, &p.y, &p.z) != 3)
@@ -98,9 +106,12 @@ int main(int argc, char** argv)
         return 1;
     }
     OctSummary s;
-    error = OctBuild(object, o, &image, &s);
+    O3dObject renumbered;
+    error = OctBuild(object, o, &image, &s, &renumbered);
     if (error.empty())
         error = O3dWriteFile(argv[2], image);
+    if (error.empty() && o.Renumber)
+        error = O3dWriteObject(renumberTo, renumbered);
     if (!error.empty()) {
         fprintf(stderr, "octbuild: %s\n", error.c_str());
         return 1;

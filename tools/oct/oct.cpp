@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <iterator>
 
 #include "oct_local.h"
 
@@ -209,12 +210,66 @@ AABBNode Record(const DBox& box)
 
 }  // namespace
 
+// Numbers the faces leaf by leaf, depth first (a face shared by leaves
+// takes the first one's number, the faces of one leaf keep their order),
+// so that the leaves a pass reaches near one another hold numbers near one
+// another and the pass's lowest..highest range stays short. The lists and
+// the per-face tables follow; `out` gets the object with its faces in the
+// new order.
+static void OCT_Renumber(std::vector<BuildNode>* nodes, uint32_t top, const O3dObject& object, O3dObject* out,
+                         std::vector<Tri>* tris, std::vector<uint8_t>* occludes)
+{
+    const uint32_t F = (uint32_t)object.Faces.size();
+    std::vector<uint32_t> number(F, UINT32_MAX), order;   // order[new] = old
+    order.reserve(F);
+    std::vector<uint32_t> stack = {top};
+    std::vector<uint32_t> faces;
+    while (!stack.empty()) {
+        const BuildNode& n = (*nodes)[stack.back()];
+        stack.pop_back();
+        stack.insert(stack.end(), n.Children.rbegin(), n.Children.rend());
+        faces.clear();
+        std::merge(n.List1.begin(), n.List1.end(), n.List2.begin(), n.List2.end(), std::back_inserter(faces));
+        for (uint32_t f : faces)
+            if (number[f] == UINT32_MAX) {
+                number[f] = (uint32_t)order.size();
+                order.push_back(f);
+            }
+    }
+    for (uint32_t f = 0; f < F; f++)   // in no leaf (the tree lists every face): last
+        if (number[f] == UINT32_MAX) {
+            number[f] = (uint32_t)order.size();
+            order.push_back(f);
+        }
+    for (BuildNode& n : *nodes)
+        for (std::vector<uint32_t>* list : {&n.List1, &n.List2}) {
+            for (uint32_t& f : *list)
+                f = number[f];
+            std::sort(list->begin(), list->end());
+        }
+    std::vector<O3dFace> f(F);
+    std::vector<Tri> t(F);
+    std::vector<uint8_t> o(F);
+    for (uint32_t i = 0; i < F; i++) {
+        f[i] = object.Faces[order[i]];
+        t[i] = (*tris)[order[i]];
+        o[i] = (*occludes)[order[i]];
+    }
+    if (out != &object)   // `out` may be the object itself
+        *out = object;
+    out->Faces.swap(f);
+    tris->swap(t);
+    occludes->swap(o);
+}
+
 std::string OctBuild(const O3dObject& object, const OctOptions& options, std::vector<uint8_t>* image,
-                     OctSummary* summary)
+                     OctSummary* summary, O3dObject* renumbered)
 {
     const auto start = std::chrono::steady_clock::now();
     if (object.Frames.empty())
         return "the object has no frames";
+    if (options.Renumber && !renumbered)
+        return "renumbering the faces needs an object to put them in";
     if (options.MaxDepth > ZOCT_MAX_DEPTH - 2)
         return "depth limit above " + std::to_string(ZOCT_MAX_DEPTH - 2);
     if (options.MaxFaces == 0)
@@ -267,6 +322,8 @@ std::string OctBuild(const O3dObject& object, const OctOptions& options, std::ve
         all[f] = f;
     const uint32_t top = b.Build(root, all, 0);
     std::vector<BuildNode>& nodes = b.Nodes;
+    if (options.Renumber)
+        OCT_Renumber(&nodes, top, object, renumbered, &tris, &occludes);
 
     // Layout order: breadth first from the root; leaves get their cells in it.
     std::vector<uint32_t> order = {top}, leaves;
@@ -286,9 +343,15 @@ std::string OctBuild(const O3dObject& object, const OctOptions& options, std::ve
         if (!error.empty())
             return error;
         // The camera search needs boxes that cover the cells, the frustum
-        // wants them tight: a cell with faces becomes a node over two leaves
-        // of its cell, the faces under their tight box and the visible-cell
-        // list under the whole cell.
+        // wants them tight: a cell with faces becomes two leaves of its cell
+        // side by side in its parent's array, the faces under their tight
+        // box and the visible-cell list under the whole cell (a root cell
+        // becomes a node over the two). No node over the pair: the frustum
+        // walk passes an unseen cell without testing a box.
+        std::vector<uint32_t> parent(nodes.size(), UINT32_MAX);
+        for (uint32_t i = 0; i < nodes.size(); i++)
+            for (uint32_t c : nodes[i].Children)
+                parent[c] = i;
         for (uint32_t c = 0; c < leaves.size(); c++) {
             BuildNode& cell = nodes[leaves[c]];
             if (cell.List1.empty() && cell.List2.empty())
@@ -301,9 +364,17 @@ std::string OctBuild(const O3dObject& object, const OctOptions& options, std::ve
             faces.List1.swap(cell.List1);
             faces.List2.swap(cell.List2);
             cover.Visible.swap(cell.Visible);
-            cell.Leaf = false;
             const uint32_t at = (uint32_t)nodes.size();
-            nodes[leaves[c]].Children = {at, at + 1};
+            const uint32_t up = parent[leaves[c]];
+            if (up == UINT32_MAX) {
+                cell.Leaf = false;
+                cell.Children = {at, at + 1};
+            } else {
+                std::vector<uint32_t>& siblings = nodes[up].Children;
+                const auto where = std::find(siblings.begin(), siblings.end(), leaves[c]);
+                *where = at + 1;
+                siblings.insert(where, at);
+            }
             nodes.push_back(faces);
             nodes.push_back(cover);
         }

@@ -19,6 +19,11 @@ struct OctOptions {
     std::vector<uint32_t> DrawnOnly;        // materials whose faces never collide: face list 2, see-through
     std::vector<uint32_t> SeeThrough;       // materials that collide but hide nothing (glass, grates)
 
+    // Number the faces leaf by leaf (nearby leaves get nearby numbers): the
+    // engine's face range per pass stays short. The ".oct" then belongs to
+    // the renumbered object OctBuild hands back, which must be written too.
+    bool Renumber = false;
+
     bool Pvs = false;
     float Spacing = 0;                      // of the camera and target samples; 0: the largest extent / 48
     float CameraRadius = 1;                 // written at least Spacing * sqrt(3) / 2
@@ -42,9 +47,11 @@ struct OctSummary {
 };
 
 // Builds the image for the object's first frame (the engine draws, lights
-// and collides with those vertices).
+// and collides with those vertices). With options.Renumber, `renumbered`
+// receives the object with its faces in the image's order (the same faces,
+// materials and mappings; the vertices untouched).
 std::string OctBuild(const O3dObject& object, const OctOptions& options, std::vector<uint8_t>* image,
-                     OctSummary* summary);
+                     OctSummary* summary, O3dObject* renumbered = nullptr);
 
 // The summary as the builder prints it, a few lines.
 std::string OctDescribe(const OctSummary& s);
