@@ -9,8 +9,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$out" && mkdir -p "$out"
 printf '127.0.0.1 localhost\n127.0.0.1 scores.brolfest.example\n' > "$out/hosts"
 export BF04_AUTOPILOT_OUT="Z:$out"
+# Without private mount namespaces (not root, or a container without the
+# capability) the name cannot be given a local address: skip (77).
+unshare -m true 2>/dev/null || { echo "run_autopilot: no private mount namespace here; skipped"; exit 77; }
 exec unshare -m sh -c '
-  mount --bind "$1/hosts" /etc/hosts || exit 1
+  mount --bind "$1/hosts" /etc/hosts || { echo "run_autopilot: cannot bind a private hosts file; skipped"; exit 77; }
   python3 "$2/score_server.py" "$1/request.txt" > "$1/server.log" 2>&1 &
   server=$!
   for i in $(seq 50); do grep -q ready "$1/server.log" 2>/dev/null && break; sleep 0.1; done
