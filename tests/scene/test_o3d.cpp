@@ -435,21 +435,6 @@ TEST_F(O3d, LineTestAgreesWithABruteForceTestOverAllFaces)
 
 namespace {
 
-std::string TempPath(const char* name)
-{
-    char dir[MAX_PATH];
-    GetTempPathA(sizeof(dir), dir);
-    return std::string(dir) + name;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes)
-{
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-}
-
 template <class T> void Poke(std::string* s, size_t at, T value)
 {
     memcpy(&(*s)[at], &value, sizeof(T));
@@ -501,8 +486,8 @@ TEST(O3dDamaged, EachDamageEndsTheProgramNamingTheFileAndTheFault)
             bytes.resize(c.Value);
         else
             Poke(&bytes, c.At, c.Value);
-        const std::string path = TempPath(c.Name);
-        WriteFile(path, bytes);
+        const std::string path = ZQ_TempPath(c.Name);
+        ZQ_WriteFile(path, bytes);
         SetEnvironmentVariableA("ZQ_O3D_FILE", path.c_str());
         ZQChild child = ZQ_RunChild("LoadNamed");
         EXPECT_TRUE(ZQ_OneBox(child, 1, "Damaged object file: " + path + " (" + expected(c) + ")", "Zarquel ZO3D")) << c.Name;
@@ -512,14 +497,14 @@ TEST(O3dDamaged, EachDamageEndsTheProgramNamingTheFileAndTheFault)
     // A material file whose records do not fit in it.
     std::string mat = ZQ_ReadFile(Fixture("mat\\modulate.material").c_str());
     mat.resize(mat.size() - 100);
-    const std::string path = TempPath("cut.material");
-    WriteFile(path, mat);
+    const std::string path = ZQ_TempPath("cut.material");
+    ZQ_WriteFile(path, mat);
     SetEnvironmentVariableA("ZQ_O3D_FILE", Fixture("quad2.3do").c_str());
     SetEnvironmentVariableA("ZQ_O3D_MATERIALS", path.c_str());
     ZQChild child = ZQ_RunChild("LoadNamed");
     EXPECT_TRUE(ZQ_OneBox(child, 1, "Damaged material file: " + path + " (1 records do not fit in 13240 bytes)",
                           "Zarquel ZO3D"));
-    WriteFile(path, "");
+    ZQ_WriteFile(path, "");
     child = ZQ_RunChild("LoadNamed");
     EXPECT_TRUE(ZQ_OneBox(child, 1, "Damaged file: " + path + " (the file is empty)", "Zarquel ZO3D"));
     DeleteFileA(path.c_str());
@@ -538,7 +523,7 @@ TEST_F(O3d, BitFlippedImagesThatPassTheCheckLoadAndDraw)
 {
     const FileImage f("grid.3do");
     o->InitCache(1000);
-    const std::string path = TempPath("flipped.3do");
+    const std::string path = ZQ_TempPath("flipped.3do");
     std::mt19937 rng(3);
     int loaded = 0, refused = 0;
     for (int i = 0; i < 300; i++) {
@@ -550,7 +535,7 @@ TEST_F(O3d, BitFlippedImagesThatPassTheCheckLoadAndDraw)
             refused++;
             continue;
         }
-        WriteFile(path, bytes);
+        ZQ_WriteFile(path, bytes);
         const unsigned long obj = o->LoadObject(path.c_str());
         // Everything that writes into the image, then everything that reads it.
         o->SetObjectPosition(obj, 1.0f, 2.0f, 3.0f);

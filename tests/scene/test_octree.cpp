@@ -18,21 +18,6 @@
 
 namespace {
 
-std::string TempPath(const char* name)
-{
-    char dir[MAX_PATH];
-    GetTempPathA(sizeof(dir), dir);
-    return std::string(dir) + name;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes)
-{
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-}
-
 std::string Fixture(const char* name)
 {
     return std::string(ZQ_OCT_FIXTURES) + "\\" + name;
@@ -129,8 +114,8 @@ protected:
     void TearDown() override { delete z; }
     unsigned long LoadImage(const std::string& bytes, unsigned long object)
     {
-        const std::string path = TempPath("zq_mini.oct");
-        WriteFile(path, bytes);
+        const std::string path = ZQ_TempPath("zq_mini.oct");
+        ZQ_WriteFile(path, bytes);
         const unsigned long oct = t->LoadAABBOctree(object, path.c_str());
         DeleteFileA(path.c_str());
         return oct;
@@ -286,8 +271,8 @@ TEST(OctreeLight, EachListedFaceIsQueuedAdditiveWithTheLightsFalloffMapping)
     z->OctreeAABB->Init(100);
     const unsigned long cube = z->O3d->CreateCube(1, 1, 1);   // corners at +-1, placed at (0, 0, 5)
     const std::vector<MiniLeaf> leaves = {{{-1, -1, -1}, {1, 1, 1}, {1}, {0}, {}}};
-    const std::string path = TempPath("zq_light.oct");
-    WriteFile(path, MiniTree({-1, -1, -1}, {1, 1, 1}, leaves));
+    const std::string path = ZQ_TempPath("zq_light.oct");
+    ZQ_WriteFile(path, MiniTree({-1, -1, -1}, {1, 1, 1}, leaves));
     const unsigned long oct = z->OctreeAABB->LoadAABBOctree(cube, path.c_str());
     DeleteFileA(path.c_str());
     SeeAll(z->H3d);
@@ -365,8 +350,8 @@ TEST(OctreeDamaged, EachDamageEndsTheProgramNamingTheFileAndTheFault)
             bytes.resize(c.Value);
         else
             memcpy(&bytes[c.At], &c.Value, 4);
-        const std::string path = TempPath(c.Name);
-        WriteFile(path, bytes);
+        const std::string path = ZQ_TempPath(c.Name);
+        ZQ_WriteFile(path, bytes);
         SetEnvironmentVariableA("ZQ_OCT_FILE", path.c_str());
         SetEnvironmentVariableA("ZQ_OCT_INIT", c.Init);
         ZQChild child = ZQ_RunChild("LoadOctree");
@@ -399,8 +384,8 @@ TEST(OctreeDamaged, BitFlippedFilesThatPassTheCheckRunEveryPass)
         if (!ZOCT_CheckImage((const uint8_t*)bytes.data(), bytes.size(), z->O3d->GetNumberOfFaces(level),
                              t->FaceFlagBytes / 4, regions.data(), why))
             continue;
-        const std::string path = TempPath("zq_flip.oct");
-        WriteFile(path, bytes);
+        const std::string path = ZQ_TempPath("zq_flip.oct");
+        ZQ_WriteFile(path, bytes);
         const unsigned long oct = t->LoadAABBOctree(level, path.c_str());
         ZQ_OctCamera(z->H3d, Vector3{16, 6, 16}, (float)i, 0);
         t->DrawAABBObject(oct);

@@ -24,6 +24,21 @@ std::string ZQ_ExeDir()
     return slash == std::string::npos ? std::string(".") : s.substr(0, slash);
 }
 
+std::string ZQ_TempPath(const char* name)
+{
+    char dir[MAX_PATH];
+    GetTempPathA(sizeof(dir), dir);
+    return std::string(dir) + name;
+}
+
+void ZQ_WriteFile(const std::string& path, const std::string& bytes)
+{
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
 std::string ZQ_ReadFile(const char* path)
 {
     std::string out;

@@ -56,4 +56,9 @@ std::string ZQ_ReadFile(const char* path);
 // The same for a text-mode file, its CR LF line ends read back as LF.
 std::string ZQ_ReadTextFile(const char* path);
 
+// A file name in the system's temporary folder.
+std::string ZQ_TempPath(const char* name);
+// Writes bytes to a file whole; a file that cannot be made fails the test.
+void ZQ_WriteFile(const std::string& path, const std::string& bytes);
+
 #endif
