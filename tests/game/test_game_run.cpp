@@ -42,15 +42,6 @@ void Save(const DriveImage& image, const char* name)
     DriveSaveBmp(image, (g_out + "\\" + name + ".bmp").c_str());
 }
 
-bool SixteenBitScreen()
-{
-    HDC dc = GetDC(nullptr);
-    bool ok = GetDeviceCaps(dc, BITSPIXEL) == 16 && GetDeviceCaps(dc, HORZRES) == 640 &&
-              GetDeviceCaps(dc, VERTRES) == 480;
-    ReleaseDC(nullptr, dc);
-    return ok;
-}
-
 // Where the path's direction stays the same the longest round it.
 float StraightestStretch(CameraPath& path)
 {
@@ -77,7 +68,7 @@ struct GameRun : ::testing::Test {
     {
         if (const char* out = getenv("BF04_TEST_OUT"))
             g_out = out;
-        if (!SixteenBitScreen()) {
+        if (!DriveSixteenBitScreen()) {
             g_skip = "needs the 640 x 480 x 16 screen (ZQ_DISPLAY16)";
             return;
         }
