@@ -2,10 +2,14 @@
 // (BF04_PROBE_NAME), for tests and the run driver to read while it runs.
 // Whoever comes first creates the mapping; a watcher that creates it before
 // starting the game keeps it after the game has ended.
+#include <cmath>
+#include "actors.h"
 #include "bf04.h"
+#include "camerapath.h"
 
 static BF04_PROBE* g_probe;
 static int64_t g_lastTick;
+static uint32_t g_followSerial, g_winSerial;   // the orders' serials already carried out
 
 BF04_PROBE* ProbeRecord()
 {
@@ -62,4 +66,48 @@ void ProbeTickEnded(const BF04_FLAGS& now)
             p->Event[p->EventCount++] = {p->Ticks, word, after[word]};
     }
     p->Flags = now;
+}
+
+// At the start of a tick, under the game lock: the watcher's new orders.
+void ProbeOrders()
+{
+    BF04_PROBE* p = ProbeRecord();
+    if (!p)
+        return;
+    const BF04_ORDERS& o = p->Orders;
+    if (o.FollowSerial != g_followSerial) {
+        g_followSerial = o.FollowSerial;
+        if (o.Follow > 0 && o.Follow <= G.SoldierCount) {
+            Soldier* s = G.Soldiers[o.Follow - 1];
+            s->PathPosition = o.FollowPath;
+            s->State = SOLDIER_WALKING;
+            s->Frame = 40;
+            s->Fraction = 0.0f;
+            s->Step = 1;
+        }
+    }
+    if (o.WinSerial != g_winSerial) {
+        g_winSerial = o.WinSerial;
+        BF04_FLAGS& f = G.F;
+        if (!f.MenuShown && !f.Automatic && !f.Won && !f.WinCountdown)
+            f.WinCountdown = 1;
+    }
+}
+
+// The frame's camera while the watcher has it follow a soldier: on the
+// soldier's path, FollowBack behind it, looking along the path. Under the
+// game lock (the path and the soldier belong to the tick).
+void ProbeFollowCamera(Vector3* eye, Vector3* target)
+{
+    BF04_PROBE* p = ProbeRecord();
+    if (!p || p->Orders.Follow <= 0 || p->Orders.Follow > G.SoldierCount)
+        return;
+    const Soldier* s = G.Soldiers[p->Orders.Follow - 1];
+    Vector3 a = G.Path1->Eval(s->PathPosition), b = G.Path1->Eval(s->PathPosition + SOLDIER_LOOK_AHEAD);
+    float dx = b.x - a.x, dz = b.z - a.z, d = sqrtf(dx * dx + dz * dz);
+    if (d == 0.0f)
+        return;
+    float back = p->Orders.FollowBack / d, y = SOLDIER_Y + p->Orders.FollowHeight;
+    *eye = {a.x - dx * back, y, a.z - dz * back};
+    *target = {a.x, y, a.z};
 }

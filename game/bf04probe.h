@@ -61,10 +61,24 @@ struct BF04_PLAY {
     uint32_t ScoreThreads;        // score submissions started
     uint32_t SceneTests;          // TestAABBWithSphere calls so far
     int32_t Shots, Explosions;    // in flight
+    int32_t Footsteps;            // the audio library's state of the footstep channel: 0 none or stopped, 1 playing, 3 paused
     float SoldierX[BF04_PROBE_SOLDIERS], SoldierZ[BF04_PROBE_SOLDIERS];
     int32_t SoldierState[BF04_PROBE_SOLDIERS];   // 1 walking, 2 idle, 3 shooting, 6 dead
 };
-static_assert(sizeof(BF04_PLAY) == 60 + 12 * BF04_PROBE_SOLDIERS, "play record size");
+static_assert(sizeof(BF04_PLAY) == 64 + 12 * BF04_PROBE_SOLDIERS, "play record size");
+
+// What a watcher asks of the test build. A serial takes effect once, on the
+// first tick after the watcher changes it.
+struct BF04_ORDERS {
+    int32_t Follow;               // soldier number + 1 the camera follows; 0: the game's own camera
+    uint32_t FollowSerial;        // changed: that soldier walks on from path position FollowPath
+    float FollowPath;
+    float FollowBack;             // eye distance behind the soldier along its path; negative: ahead, looking back
+    float FollowHeight;           // eye and target height above the soldier's position (its y, 2.1)
+    uint32_t WinSerial;           // changed: a run in progress is won on this tick, as if its countdown ran out
+    uint32_t Spare;               // keeps the record a whole number of 8-byte words
+};
+static_assert(sizeof(BF04_ORDERS) == 28, "seven words");
 
 struct BF04_PROBE {
     uint32_t Magic;               // BF04_PROBE_MAGIC once the game has the record
@@ -103,10 +117,12 @@ struct BF04_PROBE {
     uint32_t EventCount;
     BF04_EVENT Event[BF04_PROBE_EVENTS];
     BF04_PLAY Play;
+    BF04_ORDERS Orders;           // written by the watcher
 };
 static_assert(offsetof(BF04_PROBE, Flags) == 76, "flags after the start-up words");
 static_assert(offsetof(BF04_PROBE, Interval) == 220, "ring after the start plays");
-static_assert(sizeof(BF04_PROBE) == 220 + 4 * BF04_PROBE_INTERVALS + 68 + 12 * BF04_PROBE_EVENTS + sizeof(BF04_PLAY),
+static_assert(sizeof(BF04_PROBE) == 220 + 4 * BF04_PROBE_INTERVALS + 68 + 12 * BF04_PROBE_EVENTS + sizeof(BF04_PLAY) +
+                                        sizeof(BF04_ORDERS),
               "probe record size");
 
 #endif

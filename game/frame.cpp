@@ -78,7 +78,7 @@ static void FRAME_Draw()
             tvView = true;
         }
     }
-    BF04_PROBE_DO(P->FrameTick = P->Ticks; P->ViewingTv = tvView);
+    BF04_PROBE_DO(P->FrameTick = P->Ticks; P->ViewingTv = tvView; ProbeFollowCamera(&eye, &target));
     (void)tvView;
     LeaveCriticalSection(&G.Lock);
     h3d->SetCameraPosition(&eye, &target, nullptr);

@@ -192,6 +192,7 @@ static void PLAY_Publish()
         r.SceneTests = Counters.SceneTests;
         r.Shots = G.Shots->ShotCount;
         r.Explosions = G.Shots->ExplosionCount;
+        r.Footsteps = P1.WalkChannel ? G.Sound->State(P1.WalkChannel) : 0;
         for (int i = 0; i < G.SoldierCount && i < BF04_PROBE_SOLDIERS; i++) {
             r.SoldierX[i] = G.Soldiers[i]->X;
             r.SoldierZ[i] = G.Soldiers[i]->Z;

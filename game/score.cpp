@@ -48,7 +48,7 @@ void SubmitScoreTo(const char* host, unsigned short port, const char* request, i
     if (WSAStartup(0x0101, &data) != 0 || data.wVersion != 0x0101)
         return;
     hostent* entry = gethostbyname(host);
-    if (!entry)
+    if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0])
         return;
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET)

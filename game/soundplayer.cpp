@@ -57,6 +57,7 @@ void SoundPlayer::Start()
 void SoundPlayer::Stop() { BASS_Stop(); }
 void SoundPlayer::Pause(unsigned long channel) { BASS_ChannelPause(channel); }
 void SoundPlayer::Resume(unsigned long channel) { BASS_ChannelResume(channel); }
+int SoundPlayer::State(unsigned long channel) { return (int)BASS_ChannelIsActive(channel); }
 
 unsigned long SoundPlayer::SND_Play(unsigned long sample, int volume, bool muted, bool loop)
 {

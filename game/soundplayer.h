@@ -19,6 +19,7 @@ public:
     void Stop();
     void Pause(unsigned long channel);
     void Resume(unsigned long channel);
+    int State(unsigned long channel);   // the library's BASS_ACTIVE_* state
     // (sample, volume) -> channel, 0 when nothing plays.
     unsigned long PlaySample(unsigned long sample, int volume);          // once, muted on menu/automatic
     unsigned long PlaySampleUnmuted(unsigned long sample, int volume);   // once, never muted

@@ -45,6 +45,7 @@ void GameTick()
 {
     BF04_PROBE_DO(ProbeTickStarted());
     EnterCriticalSection(&G.Lock);
+    BF04_PROBE_DO(ProbeOrders());
     BF04_FLAGS& f = G.F;
     if (f.Shake > 0)
         f.Shake--;

@@ -185,6 +185,16 @@ bool Library::ChannelResume(uint32_t channel) {
   return false;
 }
 
+int Library::ChannelActive(uint32_t channel) {
+  std::lock_guard<std::mutex> g(lock);
+  lastError = kErrOk;
+  int i = FindPlayback(channel);
+  if (i >= 0) return playbacks[i].paused ? kActivePaused : kActivePlaying;
+  int m = FindMusic(channel);
+  if (m >= 0 && musics[m].playing) return musics[m].paused ? kActivePaused : kActivePlaying;
+  return kActiveStopped;
+}
+
 bool Library::Start() {
   std::lock_guard<std::mutex> g(lock);
   if (!initialised) { lastError = kErrInit; return false; }

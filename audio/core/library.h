@@ -87,6 +87,9 @@ public:
   uint32_t SamplePlay(uint32_t sample, uint32_t start, int freq, int volume, int pan, bool loop);
   bool ChannelPause(uint32_t channel);
   bool ChannelResume(uint32_t channel);
+  // kActive* state of a sample channel or a music; stopped for a handle
+  // that is gone or unknown.
+  int ChannelActive(uint32_t channel);
   bool Start();
   bool Stop();
   bool SetVolume(int volume);
@@ -103,6 +106,11 @@ private:
   int FindPlayback(uint32_t h) const;
   void RenderBlock(int16_t* out, int frames);
 };
+
+// ChannelActive results.
+constexpr int kActiveStopped = 0;
+constexpr int kActivePlaying = 1;
+constexpr int kActivePaused = 3;
 
 // Handle kinds live in the top nibble.
 constexpr uint32_t kHandleMusic = 0x1u << 28;

@@ -68,6 +68,12 @@ BASSDEF(HCHANNEL) BASS_SamplePlayEx(HSAMPLE handle, DWORD start, int freq, int v
 /* A sample channel or a music handle. */
 BASSDEF(BOOL) BASS_ChannelPause(DWORD handle);
 BASSDEF(BOOL) BASS_ChannelResume(DWORD handle);
+/* BASS_ChannelIsActive results; a channel that has ended or was never
+   there is stopped. */
+#define BASS_ACTIVE_STOPPED 0
+#define BASS_ACTIVE_PLAYING 1
+#define BASS_ACTIVE_PAUSED  3
+BASSDEF(DWORD) BASS_ChannelIsActive(DWORD handle);
 
 #ifdef __cplusplus
 }

@@ -100,5 +100,6 @@ HCHANNEL WINAPI BASS_SamplePlayEx(HSAMPLE handle, DWORD start, int freq, int vol
 
 BOOL WINAPI BASS_ChannelPause(DWORD handle) { return Lib().ChannelPause(handle); }
 BOOL WINAPI BASS_ChannelResume(DWORD handle) { return Lib().ChannelResume(handle); }
+DWORD WINAPI BASS_ChannelIsActive(DWORD handle) { return DWORD(Lib().ChannelActive(handle)); }
 
 }  // extern "C"

@@ -116,6 +116,15 @@ void DriveClose(DriveRun* run)
     memset(run, 0, sizeof *run);
 }
 
+bool DriveSixteenBitScreen()
+{
+    HDC dc = GetDC(nullptr);
+    bool ok = GetDeviceCaps(dc, BITSPIXEL) == 16 && GetDeviceCaps(dc, HORZRES) == 640 &&
+              GetDeviceCaps(dc, VERTRES) == 480;
+    ReleaseDC(nullptr, dc);
+    return ok;
+}
+
 bool DriveScreenshot(DriveImage* image)
 {
     const int w = 640, h = 480;

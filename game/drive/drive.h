@@ -44,6 +44,8 @@ struct DriveImage {
     const uint8_t* At(int x, int y) const { return &Bgr[(y * Width + x) * 3]; }
 };
 bool DriveScreenshot(DriveImage* image);
+// The screen is 640 x 480 at 16 bits: where the default full-screen start works.
+bool DriveSixteenBitScreen();
 bool DriveSaveBmp(const DriveImage& image, const char* path);
 bool DriveLoadBmp(DriveImage* image, const char* path);   // 24-bit, either row order
 // A raw capture (32-bit float stereo at 48 kHz) as a WAV file.

@@ -146,6 +146,7 @@ TEST(AudioDll, RealOutputPath) {
   ASSERT_NE(steps, 0u);
   Sleep(500);
   EXPECT_TRUE(BASS_ChannelPause(steps));
+  EXPECT_EQ(BASS_ChannelIsActive(steps), DWORD(BASS_ACTIVE_PAUSED));
   Sleep(500);
   EXPECT_TRUE(BASS_ChannelResume(steps));
   Sleep(500);
@@ -155,6 +156,7 @@ TEST(AudioDll, RealOutputPath) {
   Sleep(500);
   ASSERT_TRUE(BASS_Stop());
   EXPECT_FALSE(BASS_ChannelResume(steps));  // stopped channels are gone
+  EXPECT_EQ(BASS_ChannelIsActive(steps), DWORD(BASS_ACTIVE_STOPPED));
   Sleep(700);
   ASSERT_TRUE(BASS_Free());
   Sleep(300);

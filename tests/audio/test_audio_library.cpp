@@ -110,7 +110,9 @@ TEST(Library, PlaybackLimitVolumePauseStop) {
   ASSERT_NE(loop, 0u);
   Render(lib, 44100);
   EXPECT_EQ(lib.Playing(s), 1);
+  EXPECT_EQ(lib.ChannelActive(loop), zqa::kActivePlaying);
   ASSERT_TRUE(lib.ChannelPause(loop));
+  EXPECT_EQ(lib.ChannelActive(loop), zqa::kActivePaused);
   EXPECT_EQ(Rms(Render(lib, 2000)), 0.0);
   ASSERT_TRUE(lib.ChannelResume(loop));
   EXPECT_NEAR(Rms(Render(lib, 2000)), loud, loud * 0.05);
@@ -127,6 +129,7 @@ TEST(Library, PlaybackLimitVolumePauseStop) {
   ASSERT_TRUE(lib.Stop());
   EXPECT_EQ(Rms(Render(lib, 2000)), 0.0);
   EXPECT_FALSE(lib.ChannelResume(loop));
+  EXPECT_EQ(lib.ChannelActive(loop), zqa::kActiveStopped);
   EXPECT_EQ(lib.Playing(s), 0);
   EXPECT_EQ(lib.SamplePlay(0x12345678, 0, -1, 100, -101, false), 0u);
   EXPECT_EQ(lib.lastError, zqa::kErrHandle);

@@ -4,10 +4,10 @@
 // with key presses posted to the game window, steers along the route from
 // the published position and heading, stops to shoot the first soldier in
 // sight, wins, and checks the request the score server recorded against
-// the game's counters. Run by run_autopilot.sh, which points the score
+// the game's counters. Run by run_scorehost.sh, which points the score
 // server's name at a local server: test_autopilot OUTFOLDER (screenshots,
 // the recorded request in OUTFOLDER\request.txt; the folder comes in
-// BF04_AUTOPILOT_OUT).
+// BF04_TEST_OUT).
 #include <gtest/gtest.h>
 #include <cmath>
 #include <cstdio>
@@ -175,7 +175,7 @@ struct Pilot {
 
 TEST(Autopilot, WalksShootsWinsAndTheScoreArrives)
 {
-    const char* out = getenv("BF04_AUTOPILOT_OUT");
+    const char* out = getenv("BF04_TEST_OUT");
     g_out = out ? out : ".";
     CreateDirectoryA(g_out.c_str(), nullptr);
     Level level;

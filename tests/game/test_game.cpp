@@ -156,22 +156,13 @@ TEST_F(Game, WindowedChoiceReachesTheWindow)
     EXPECT_EQ(DriveWaitExit(&run, 60000), 0);
 }
 
-bool SixteenBitScreen()
-{
-    HDC dc = GetDC(nullptr);
-    bool ok = GetDeviceCaps(dc, BITSPIXEL) == 16 && GetDeviceCaps(dc, HORZRES) == 640 &&
-              GetDeviceCaps(dc, VERTRES) == 480;
-    ReleaseDC(nullptr, dc);
-    return ok;
-}
-
 struct GameFullScreen : Game {};
 
 // One run through the screens at the default choice: menu hold and fades,
 // the start banner, automatic mode, the Esc latch, the end picture.
 TEST_F(GameFullScreen, MenuBannerAutomaticAndEnd)
 {
-    if (!SixteenBitScreen())
+    if (!DriveSixteenBitScreen())
         GTEST_SKIP() << "needs the 640 x 480 x 16 screen (ZQ_DISPLAY16)";
     Open();
     DriveSetText(dialog, 1000, "abcdefghijklmn");
