@@ -26,6 +26,20 @@ static unsigned long ASSET_Model(const char* object, const char* materials, unsi
     return handle;
 }
 
+// The size is asked first: a damaged header may name an image larger than
+// the buffer, which the decoder would fill past its end.
+void LoadAlphaMap(unsigned long texture, const char* pcx)
+{
+    CZFsf* fsf = G.Engine->Fsf;
+    if (fsf->ReadPcxFile(pcx, nullptr, nullptr) > BF04_PCX_BYTES) {
+        char text[400];
+        snprintf(text, sizeof text, "Imagen PCX demasiado grande: %s", pcx);
+        G.Engine->Debug->ShowMessageAndExit(text, BF04_CAPTION);
+    }
+    fsf->ReadPcxFile(pcx, G.PcxBuffer, G.PcxPalette);
+    G.Engine->H3d->SetAlphaMapTexture(texture, G.PcxBuffer);
+}
+
 void LoadAssets()
 {
     CZO3d* o3d = G.Engine->O3d;
@@ -84,12 +98,10 @@ void LoadAssets()
     a.ShadowTexture = h3d->LoadAlphaTexture((char*)"data\\black.jpg", 20);
     a.ShadowPlane = o3d->CreatePlane(2.0f, 2.0f);
     o3d->SetMaterialTextured(a.ShadowPlane, 0, 9, a.ShadowTexture, 0, 0);
-    G.Engine->Fsf->ReadPcxFile("data\\shadow.pcx", G.PcxBuffer, G.PcxPalette);
-    h3d->SetAlphaMapTexture(a.ShadowTexture, G.PcxBuffer);
+    LoadAlphaMap(a.ShadowTexture, "data\\shadow.pcx");
 
     a.HudTexture = h3d->LoadAlphaTexture((char*)"data\\black2.jpg", 20);
-    G.Engine->Fsf->ReadPcxFile("data\\layout.pcx", G.PcxBuffer, G.PcxPalette);
-    h3d->SetAlphaMapTexture(a.HudTexture, G.PcxBuffer);
+    LoadAlphaMap(a.HudTexture, "data\\layout.pcx");
     a.HudFrame = o3d->CreatePlane2d(1280, 480, 0);
     o3d->SetMaterialTexturedTrans(a.HudFrame, 0, 8, a.HudTexture, 0);
 
