@@ -32,7 +32,9 @@ void SoundPlayer::LoadMusic(const char* name)
 {
     unsigned long size;
     void* buffer = SND_ReadWhole(name, &size);
-    Music = BASS_MusicLoad(TRUE, buffer, 0, 0, SOUND_MUSIC_FLAGS, 0);
+    // The size bounds the loader: with length 0 it would trust the module's
+    // own sizes and read past the end of a cut file.
+    Music = BASS_MusicLoad(TRUE, buffer, 0, size, SOUND_MUSIC_FLAGS, 0);
     Engine->Mem->FreeMem(buffer, size);
 }
 
