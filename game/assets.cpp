@@ -1,6 +1,7 @@
 // The twenty assets, loaded from the master file in their order, and their
 // release at the end.
 #include <cstdio>
+#include <d3d9.h>
 #include "bf04.h"
 
 // Every frame of an animated model made current, scaled down to scene units
@@ -27,13 +28,20 @@ static unsigned long ASSET_Model(const char* object, const char* materials, unsi
 }
 
 // The size is asked first: a damaged header may name an image larger than
-// the buffer, which the decoder would fill past its end.
+// the buffer, which the decoder would fill past its end, or one of another
+// size than its texture, whose alpha would then be read from stale bytes
+// or past the buffer.
 void LoadAlphaMap(unsigned long texture, const char* pcx)
 {
     CZFsf* fsf = G.Engine->Fsf;
-    if (fsf->ReadPcxFile(pcx, nullptr, nullptr) > BF04_PCX_BYTES) {
+    const unsigned long pixels = fsf->ReadPcxFile(pcx, nullptr, nullptr);
+    D3DSURFACE_DESC desc = {};
+    // A texture handle is its Direct3D interface.
+    ((IDirect3DTexture9*)(uintptr_t)texture)->GetLevelDesc(0, &desc);
+    if (pixels > BF04_PCX_BYTES || pixels != desc.Width * desc.Height) {
         char text[400];
-        snprintf(text, sizeof text, "Imagen PCX demasiado grande: %s", pcx);
+        snprintf(text, sizeof text, "Imagen PCX de %lu pixels para una textura de %ux%u: %s", pixels, desc.Width,
+                 desc.Height, pcx);
         G.Engine->Debug->ShowMessageAndExit(text, BF04_CAPTION);
     }
     fsf->ReadPcxFile(pcx, G.PcxBuffer, G.PcxPalette);
