@@ -367,6 +367,8 @@ TEST(Damage, EveryDamagedAssetLoadsOrEndsWithAMessageNamingIt)
                KIND_NAMES[k], tally[k][LOADED], tally[k][REFUSED], tally[k][QUIET], tally[k][OTHER]);
         for (int o = 0; o < 4; o++)
             total[o] += tally[k][o];
+        EXPECT_GT(tally[k][LOADED] + tally[k][REFUSED] + tally[k][QUIET] + tally[k][OTHER], 0)
+            << KIND_NAMES[k] << ": its asset is not in the container";
     }
     printf("damage matrix: %zu cases, %d loaded, %d refused with a message naming the file, %d refused quietly by "
            "the audio library, %d other\n", cases.size(), total[LOADED], total[REFUSED], total[QUIET], total[OTHER]);
