@@ -1,6 +1,7 @@
 // The twenty assets, loaded from the master file in their order, and their
 // release at the end.
 #include <cstdio>
+#include <d3d9.h>
 #include "bf04.h"
 
 // Every frame of an animated model made current, scaled down to scene units
@@ -24,6 +25,27 @@ static unsigned long ASSET_Model(const char* object, const char* materials, unsi
     unsigned long handle = G.Engine->O3d->LoadObject(object);
     *materialSet = G.Engine->O3d->LoadMaterials(handle, materials);
     return handle;
+}
+
+// The size is asked first: a damaged header may name an image larger than
+// the buffer, which the decoder would fill past its end, or one of another
+// size than its texture, whose alpha would then be read from stale bytes
+// or past the buffer.
+void LoadAlphaMap(unsigned long texture, const char* pcx)
+{
+    CZFsf* fsf = G.Engine->Fsf;
+    const unsigned long pixels = fsf->ReadPcxFile(pcx, nullptr, nullptr);
+    D3DSURFACE_DESC desc = {};
+    // A texture handle is its Direct3D interface.
+    ((IDirect3DTexture9*)(uintptr_t)texture)->GetLevelDesc(0, &desc);
+    if (pixels > BF04_PCX_BYTES || pixels != desc.Width * desc.Height) {
+        char text[400];
+        snprintf(text, sizeof text, "Imagen PCX de %lu pixels para una textura de %ux%u: %s", pixels, desc.Width,
+                 desc.Height, pcx);
+        G.Engine->Debug->ShowMessageAndExit(text, BF04_CAPTION);
+    }
+    fsf->ReadPcxFile(pcx, G.PcxBuffer, G.PcxPalette);
+    G.Engine->H3d->SetAlphaMapTexture(texture, G.PcxBuffer);
 }
 
 void LoadAssets()
@@ -84,12 +106,10 @@ void LoadAssets()
     a.ShadowTexture = h3d->LoadAlphaTexture((char*)"data\\black.jpg", 20);
     a.ShadowPlane = o3d->CreatePlane(2.0f, 2.0f);
     o3d->SetMaterialTextured(a.ShadowPlane, 0, 9, a.ShadowTexture, 0, 0);
-    G.Engine->Fsf->ReadPcxFile("data\\shadow.pcx", G.PcxBuffer, G.PcxPalette);
-    h3d->SetAlphaMapTexture(a.ShadowTexture, G.PcxBuffer);
+    LoadAlphaMap(a.ShadowTexture, "data\\shadow.pcx");
 
     a.HudTexture = h3d->LoadAlphaTexture((char*)"data\\black2.jpg", 20);
-    G.Engine->Fsf->ReadPcxFile("data\\layout.pcx", G.PcxBuffer, G.PcxPalette);
-    h3d->SetAlphaMapTexture(a.HudTexture, G.PcxBuffer);
+    LoadAlphaMap(a.HudTexture, "data\\layout.pcx");
     a.HudFrame = o3d->CreatePlane2d(1280, 480, 0);
     o3d->SetMaterialTexturedTrans(a.HudFrame, 0, 8, a.HudTexture, 0);
 

@@ -100,6 +100,8 @@ extern Game G;
 int RunStartDialog(HINSTANCE instance);
 int GameMain(HINSTANCE instance, int showCommand);
 void LoadAssets();
+// Reads a PCX image into the game's buffer and makes it `texture`'s alpha map.
+void LoadAlphaMap(unsigned long texture, const char* pcx);
 void ReleaseAssets();
 void GameTick();
 void ReadModeKeys();

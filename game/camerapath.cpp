@@ -1,6 +1,7 @@
 #include "camerapath.h"
 #include <cmath>
 #include "bf04.h"
+#include "tcpfile.h"
 
 CameraPath::CameraPath()
 {
@@ -33,13 +34,14 @@ void CameraPath::Load(const char* name)
     xfs->ReadFile(file, FileBuffer, FileSize);
     xfs->CloseFile(file);
     // A count the bytes do not hold would have the spline read past the buffer.
-    ControlCount = FileSize >= 4 ? *(int32_t*)FileBuffer : 0;
-    if (FileSize < 4 || ControlCount < 0 || (uint64_t)ControlCount * sizeof(Vector3) > FileSize - 4) {
+    static_assert(sizeof(Vector3) == TCP_POINT_BYTES, "a control point is a Vector3");
+    ControlCount = TCP_ControlCount(FileBuffer, FileSize);
+    if (ControlCount < 0) {
         char text[400];
         wsprintfA(text, "Fichero de camara incompleto: %s", name);
         Engine->Debug->ShowMessageAndExit(text, BF04_CAPTION);
     }
-    Control = (Vector3*)((uint8_t*)FileBuffer + 4);
+    Control = (Vector3*)((uint8_t*)FileBuffer + TCP_COUNT_BYTES);
     Dirty = 1;
 }
 

@@ -32,7 +32,10 @@ void SoundPlayer::LoadMusic(const char* name)
 {
     unsigned long size;
     void* buffer = SND_ReadWhole(name, &size);
-    Music = BASS_MusicLoad(TRUE, buffer, 0, 0, SOUND_MUSIC_FLAGS, 0);
+    // The size bounds the loader: with length 0 it would trust the module's
+    // own sizes and read past the end of a cut file. For the same reason an
+    // empty file is not handed over at all.
+    Music = size ? BASS_MusicLoad(TRUE, buffer, 0, size, SOUND_MUSIC_FLAGS, 0) : 0;
     Engine->Mem->FreeMem(buffer, size);
 }
 
@@ -40,7 +43,7 @@ unsigned long SoundPlayer::LoadSample(const char* name)
 {
     unsigned long size;
     void* buffer = SND_ReadWhole(name, &size);
-    unsigned long sample = BASS_SampleLoad(TRUE, buffer, 0, size, SOUND_MAX_PLAYBACKS, 0);
+    unsigned long sample = size ? BASS_SampleLoad(TRUE, buffer, 0, size, SOUND_MAX_PLAYBACKS, 0) : 0;
     Engine->Mem->FreeMem(buffer, size);
     return sample;
 }

@@ -1,4 +1,5 @@
 list(APPEND ZQ_ENGINE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/zfiles_formats.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zfsf.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zxfs.cpp
 )

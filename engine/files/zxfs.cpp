@@ -1,29 +1,17 @@
 #include "zxfs.h"
 #include "zdebug.h"
+#include "zfiles_local.h"
 
 #include <cstdio>
 #include <cstring>
 
 static const char* XFS_CAPTION = "Zarquel ZXFS";
 
-static inline char XFS_Lower(char c)
+// Directory reads continue at the container's file position.
+static bool XFS_ReadMaster(void* user, uint8_t* to, uint32_t bytes)
 {
-    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
-}
-
-// ASCII-only, case-insensitive comparison of a requested name with a name
-// field of `width` bytes. A field without a NUL holds a name of full width.
-static bool XFS_NameEquals(const char* wanted, const uint8_t* field, uint32_t width)
-{
-    for (uint32_t i = 0; i < width; i++) {
-        char a = wanted[i];
-        char b = (char)field[i];
-        if (XFS_Lower(a) != XFS_Lower(b))
-            return false;
-        if (a == 0)
-            return true;
-    }
-    return wanted[width] == 0;
+    DWORD got = 0;
+    return ::ReadFile((HANDLE)user, to, bytes, &got, NULL) && got == bytes;
 }
 
 CZXfs::CZXfs()
@@ -68,13 +56,10 @@ void CZXfs::OpenMasterFile(const char* name)
     // is not there; entries pointing outside the file are skipped per open.
     ZTMF_HEADER header;
     DWORD got = 0;
-    if (MasterSize < sizeof(header) || !::ReadFile(h, &header, sizeof(header), &got, NULL) ||
-        got != sizeof(header))
-        XFS_DamagedMaster("header truncated");
-    uint64_t directoryEnd = ZTMF_DIRECTORY_OFFSET +
-                            (uint64_t)header.EntryCount * ZTMF_ENTRY_BYTES(header.NameWidth);
-    if (directoryEnd > MasterSize)
-        XFS_DamagedMaster("directory runs past the end of the file");
+    const bool whole = MasterSize >= sizeof(header) && ::ReadFile(h, &header, sizeof(header), &got, NULL) &&
+                       got == sizeof(header);
+    if (const char* why = XFS_CheckHeader(whole ? &header : nullptr, MasterSize))
+        XFS_DamagedMaster(why);
 
     EntryCount = header.EntryCount;
     NameWidth = header.NameWidth;
@@ -217,47 +202,22 @@ ZXFS_SLOT* CZXfs::XFS_SlotOf(unsigned long handle)
 // container wins.
 bool CZXfs::XFS_Lookup(const char* name, uint32_t* offset, uint32_t* size)
 {
-    const uint32_t entryBytes = ZTMF_ENTRY_BYTES(NameWidth);
-    const uint32_t fieldBytes = NameWidth + 1u;
     LARGE_INTEGER at;
     at.QuadPart = ZTMF_DIRECTORY_OFFSET;
     if (!SetFilePointerEx(MasterHandle, at, NULL, FILE_BEGIN))
         XFS_DamagedMaster("directory unreadable");
-
-    uint64_t unread = (uint64_t)EntryCount * entryBytes;   // directory bytes not yet fetched
-    uint32_t remaining = EntryCount;
-    uint32_t filled = 0, pos = 0;
-    while (remaining) {
-        if (filled - pos < entryBytes) {
-            memmove(DirChunk, DirChunk + pos, filled - pos);
-            filled -= pos;
-            pos = 0;
-            uint32_t want = sizeof(DirChunk) - filled;
-            if (want > unread)
-                want = (uint32_t)unread;
-            DWORD got = 0;
-            if (!want || !::ReadFile(MasterHandle, DirChunk + filled, want, &got, NULL) || got != want)
-                XFS_DamagedMaster("directory unreadable");
-            filled += got;
-            unread -= got;
-            continue;
-        }
-        const uint8_t* entry = DirChunk + pos;
-        pos += entryBytes;
-        remaining--;
-        if (!XFS_NameEquals(name, entry + sizeof(ZTMF_ENTRY), fieldBytes))
-            continue;
-        ZTMF_ENTRY e;
-        memcpy(&e, entry, sizeof(e));
-        if ((uint64_t)e.Offset + e.Size > MasterSize) {
-            BadEntries++;
-            continue;
-        }
-        *offset = e.Offset;
-        *size = e.Size;
-        return true;
-    }
-    return false;
+    static_assert(ZXFS_DIR_CHUNK >= ZTMF_ENTRY_BYTES(ZTMF_NAME_MAX), "a chunk holds the widest entry");
+    const XFS_DIRECTORY d = {EntryCount, NameWidth, MasterSize, DirChunk, sizeof(DirChunk), XFS_ReadMaster,
+                             (void*)MasterHandle};
+    ZTMF_ENTRY e;
+    const int result = XFS_FindEntry(&d, name, &e, &BadEntries);
+    if (result == XFS_UNREADABLE)
+        XFS_DamagedMaster("directory unreadable");
+    if (result != XFS_FOUND)
+        return false;
+    *offset = e.Offset;
+    *size = e.Size;
+    return true;
 }
 
 void CZXfs::XFS_DamagedMaster(const char* what)
