@@ -203,13 +203,19 @@ void Player::EffectTick0(Channel& c) {
         case 0x2: if (y) c.finePortaDown = uint8_t(y); c.period += c.finePortaDown * 4; ClampPeriod(c); break;
         case 0x3: c.glissando = y != 0; break;
         case 0x4: c.vibWave = uint8_t(y); break;
-        case 0x6:
-          if (y == 0) { c.loopRow = row; break; }
-          if (c.loopCount == 0) c.loopCount = y;
-          else if (--c.loopCount == 0) break;
-          loopJumpRow = c.loopRow;
+        case 0x6: {
+          // Digital Tracker's one loop lives in the first channel's slots;
+          // a break or jump to another pattern keeps it.
+          if (song->songLoop && rowLoopSeen) break;
+          rowLoopSeen = true;
+          Channel& l = song->songLoop ? ch[0] : c;
+          if (y == 0) { l.loopRow = row; break; }
+          if (l.loopCount == 0) l.loopCount = y;
+          else if (--l.loopCount == 0) break;
+          loopJumpRow = l.loopRow;
           breakFlag = true;
           break;
+        }
         case 0x7: c.tremWave = uint8_t(y); break;
         case 0x9:
           // FT2's E90 retriggers once, at once; ProTracker's E9x retriggers

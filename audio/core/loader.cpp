@@ -311,7 +311,7 @@ uint8_t ModPeriodToNote(uint16_t period) {
 // The tag after the order table: channel count, or 0 when it is no known
 // tag. FLT8 stores each pattern as two 4-channel halves; Digital Tracker
 // (FA0x) puts four more bytes after the tag.
-struct ModTag { int channels = 0; bool flt8 = false; int extra = 0; };
+struct ModTag { int channels = 0; bool flt8 = false; int extra = 0; bool digitalTracker = false; };
 
 ModTag ModTagInfo(const char* t) {
   ModTag m;
@@ -321,7 +321,7 @@ ModTag ModTagInfo(const char* t) {
   else if (is("FLT8")) { m.channels = 8; m.flt8 = true; }
   else if (is("OKTA") || is("OCTA") || is("CD81")) m.channels = 8;
   else if (is("CD61")) m.channels = 6;
-  else if (t[0] == 'F' && t[1] == 'A' && t[2] == '0' && t[3] >= '1' && t[3] <= '8') { m.channels = t[3] - '0'; m.extra = 4; }
+  else if (t[0] == 'F' && t[1] == 'A' && t[2] == '0' && t[3] >= '1' && t[3] <= '8') { m.channels = t[3] - '0'; m.extra = 4; m.digitalTracker = true; }
   else if (t[0] == 'T' && t[1] == 'D' && t[2] == 'Z' && t[3] >= '1' && t[3] <= '3') m.channels = t[3] - '0';
   else if (digit(t[0]) && t[1] == 'C' && t[2] == 'H' && t[3] == 'N') m.channels = t[0] - '0';
   else if (digit(t[0]) && digit(t[1]) && t[2] == 'C' && (t[3] == 'H' || t[3] == 'N')) m.channels = (t[0] - '0') * 10 + (t[1] - '0');
@@ -349,6 +349,7 @@ LoadError LoadModBody(Reader& r, const ModSampleRecord* recs, int sampleCount, c
                       const ModTag& tag, bool lenient, Song& song) {
   const int channels = tag.channels;
   song.modFormat = true;
+  song.songLoop = tag.digitalTracker;
   song.linearFreq = false;
   song.channels = channels;
   song.songLength = songLength;

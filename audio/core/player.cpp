@@ -167,6 +167,7 @@ void Player::StartRow() {
   const int nch = song->channels;
   const Cell* cells = &pat.cells[size_t(row) * nch];
   count.rows++;
+  rowLoopSeen = false;
   for (int i = 0; i < nch; i++) {
     Channel& c = ch[i];
     c.cell = cells[i];

@@ -616,6 +616,20 @@ TEST(Structure, JumpBreakOrderLoopBreakRowAndEndlessLoops) {
   std::vector<float> buf(2 * 1000);
   while (!f.player.Finished()) f.player.Render(buf.data(), 1000);
   EXPECT_EQ(f.player.count.endFrame, 6u * 6u * 882u);
+  // Digital Tracker: one loop for the song; the first E6x of a row counts,
+  // and the loop row stays over a break into the next pattern.
+  modgen::Mod dt;
+  dt.tag = "FA04";
+  dt.orders = {0, 1};
+  dt.AddPattern()[1 * 4 + 1] = {0, 0, 0, 0xE, 0x60};
+  dt.pats[0][3 * 4 + 0] = {0, 0, 0, 0xE, 0x61};
+  dt.pats[0][3 * 4 + 2] = {0, 0, 0, 0xE, 0x63};
+  dt.pats[0][4 * 4 + 3] = {0, 0, 0, 0xD, 0x00};
+  dt.AddPattern()[0 * 4 + 3] = {0, 0, 0, 0xE, 0x61};
+  dt.pats[1][2 * 4 + 0] = {0, 0, 0, 0xD, 0x00};
+  dt.pats[1][2 * 4 + 1] = {0, 0, 0, 0xE, 0x61};  // the count runs out: no jump
+  ASSERT_TRUE(f.Load(dt.Build()));
+  EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 1, 2, 3, 1, 2, 3, 4, 100, 101, 102}));
 }
 
 TEST(Mixer, PingPongForwardAndRamping) {
