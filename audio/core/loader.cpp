@@ -311,13 +311,14 @@ uint8_t ModPeriodToNote(uint16_t period) {
 // The tag after the order table: channel count, or 0 when it is no known
 // tag. FLT8 stores each pattern as two 4-channel halves; Digital Tracker
 // (FA0x) puts four more bytes after the tag.
-struct ModTag { int channels = 0; bool flt8 = false; int extra = 0; bool digitalTracker = false; };
+struct ModTag { int channels = 0; bool flt8 = false; int extra = 0; bool digitalTracker = false, proTracker = false; };
 
 ModTag ModTagInfo(const char* t) {
   ModTag m;
   auto is = [t](const char* s) { return std::memcmp(t, s, 4) == 0; };
   auto digit = [](char c) { return c >= '0' && c <= '9'; };
-  if (is("M.K.") || is("M!K!") || is("M&K!") || is("N.T.") || is("FLT4") || is("4CHN")) m.channels = 4;
+  if (is("M.K.") || is("M!K!")) { m.channels = 4; m.proTracker = true; }
+  else if (is("M&K!") || is("N.T.") || is("FLT4") || is("4CHN")) m.channels = 4;
   else if (is("FLT8")) { m.channels = 8; m.flt8 = true; }
   else if (is("OKTA") || is("OCTA") || is("CD81")) m.channels = 8;
   else if (is("CD61")) m.channels = 6;
@@ -350,6 +351,7 @@ LoadError LoadModBody(Reader& r, const ModSampleRecord* recs, int sampleCount, c
   const int channels = tag.channels;
   song.modFormat = true;
   song.songLoop = tag.digitalTracker;
+  song.proTracker = tag.proTracker;
   song.linearFreq = false;
   song.channels = channels;
   song.songLength = songLength;

@@ -66,6 +66,7 @@ void Player::Start(const Song* s, bool loop) {
   ended = false;
   speed = s->tempo;
   SetBpm(s->bpm);
+  nextBpm = 0;
   tick = 0;
   order = 0;
   row = 0;
@@ -123,6 +124,10 @@ bool Player::Sounding() const {
 
 void Player::RunTick() {
   if (ended) return;
+  if (nextBpm) {
+    SetBpm(nextBpm);
+    nextBpm = 0;
+  }
   const int nch = song->channels;
   for (int i = 0; i < nch; i++) {
     Channel& c = ch[i];
@@ -315,8 +320,9 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   c.outPan = c.panning;
   c.outPeriod = c.glissando && tonePorta && c.period ? GlissandoPeriod(c) : c.period;
   // A vibrato going on over the row is heard on the row's first tick too,
-  // at its current position (it moves on the other ticks only).
-  if (!triggered && (cell.effect == 4 || cell.effect == 6 || (cell.volume >> 4) == 0xB)) {
+  // at its current position (it moves on the other ticks only); ProTracker
+  // plays the plain period there.
+  if (!triggered && !song->modFormat && (cell.effect == 4 || cell.effect == 6 || (cell.volume >> 4) == 0xB)) {
     uint8_t pos = c.vibPos;
     Vibrato(c);
     c.vibPos = pos;

@@ -228,6 +228,14 @@ TEST(Loader, ModTempoOrDisplayTiming) {
   f.Ticks(1);
   EXPECT_EQ(f.player.speed, 32);
   EXPECT_EQ(f.player.bpm, 125);
+  // ProTracker's timer takes a new tempo from the tick after the command.
+  m.pats[0][4] = Cell();
+  ASSERT_TRUE(f.Load(m.Build()));
+  f.Start();
+  f.Ticks(1);
+  EXPECT_EQ(f.player.bpm, 125);
+  f.Ticks(1);
+  EXPECT_EQ(f.player.bpm, 32);
 }
 
 TEST(Loader, RejectsBadHeadersAndLimits) {
