@@ -17,13 +17,55 @@ double Player::PeriodToFrequency(int period) const {
   return 8363.0 * 1712.0 / period;
 }
 
+namespace {
+
+// ProTracker's periods of its lowest octave (C-1 to B-1) for finetunes 0
+// to 7 and then -8 to -1. Its tables follow no formula (each entry was
+// rounded on its own). Finetuned notes of the octaves above halve these,
+// as the reference player plays them; untuned ones keep the tracker's own
+// rounding (kPtUntuned, C-2 to B-3).
+constexpr int kPtFinetunes = 16;
+const uint16_t kPtUntuned[24] = {428, 404, 381, 360, 339, 320, 302, 285, 269, 254, 240, 226,
+                                 214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120, 113};
+const uint16_t kPtPeriods[kPtFinetunes][12] = {
+  {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453},
+  {850, 802, 757, 715, 674, 637, 601, 567, 535, 505, 477, 450},
+  {844, 796, 752, 709, 670, 632, 597, 563, 532, 502, 474, 447},
+  {838, 791, 746, 704, 665, 628, 592, 559, 528, 498, 470, 444},
+  {832, 785, 741, 699, 660, 623, 588, 555, 524, 495, 467, 441},
+  {826, 779, 736, 694, 655, 619, 584, 551, 520, 491, 463, 437},
+  {820, 774, 730, 689, 651, 614, 580, 547, 516, 487, 460, 434},
+  {814, 768, 725, 684, 646, 610, 575, 543, 513, 484, 457, 431},
+  {907, 856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480},
+  {900, 850, 802, 757, 715, 675, 636, 601, 567, 535, 505, 477},
+  {894, 844, 796, 752, 709, 670, 632, 597, 563, 532, 502, 474},
+  {887, 838, 791, 746, 704, 665, 628, 592, 559, 528, 498, 470},
+  {881, 832, 785, 741, 699, 660, 623, 588, 555, 524, 494, 467},
+  {875, 826, 779, 736, 694, 655, 619, 584, 551, 520, 491, 463},
+  {868, 820, 774, 730, 689, 651, 614, 580, 547, 516, 487, 460},
+  {862, 814, 768, 725, 684, 646, 610, 575, 543, 513, 484, 457},
+};
+constexpr int kPtFirstNote = 36;  // C-1 as a 0-based note of the song model
+
+}  // namespace
+
 int Player::NoteToPeriod(int realNote, int finetune) const {
   // FT2's tables have 16 finetune steps per semitone.
   const int ft = song->fullFinetune ? finetune : (finetune >> 3) * 8;
   if (song->linearFreq) return 7680 - realNote * 64 - ft / 2;
-  // Amiga periods come from ProTracker's octave (C-1 = 856) times four,
-  // doubled or halved per octave, so they round as the hardware table does;
-  // finetune moves linearly in period towards the neighbouring note.
+  if (song->modFormat) {
+    // Times four, so two octaves up keep their fraction.
+    const int tune = (finetune >> 4) & (kPtFinetunes - 1);
+    const uint16_t* row = kPtPeriods[tune];
+    const int n = std::clamp(realNote, 0, 131) - kPtFirstNote;
+    if (n < 0) return (row[(n % 12 + 12) % 12] * 4) << ((11 - n) / 12);
+    if (tune == 0 && n >= 12 && n < 36) return kPtUntuned[n - 12] * 4;
+    return (row[n % 12] * 4) >> (n / 12);
+  }
+  // Amiga periods in XM come from ProTracker's octave (C-1 = 856) times
+  // four, doubled or halved per octave, so they round as the hardware
+  // table does; finetune moves linearly in period towards the neighbouring
+  // note.
   static const int kOctave[12] = {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453};
   auto at = [](int n) {
     n = std::clamp(n, 0, 131);

@@ -72,7 +72,7 @@ const char* const kPending[] = {
   "ft2_note_range_instrument_fade.xm", "ft2_offset_memory.xm", "ft2_tremor_reset.xm", "listen.mod",
   "lxx_after_loop.xm", "mod_AmigaLimitsFinetune.mod", "mod_ArpWraparound.mod", "mod_InstrDelay.mod",
   "mod_NoteDelay-NextRow.mod",
-  "mod_VibratoReset.mod", "mod_ptoffset.mod", "nebulos.mod",
+  "nebulos.mod",
   "pattern_loop_mpt.xm", "sundance.mod", "xm_ArpSlide.xm", "xm_FreqWraparound.xm",
   "xm_Glissando.xm", "xm_KeyOff2.xm", "xm_NoteOffFadeNoEnv.xm", "xm_OffDelay.xm", "xm_PanMemory.xm", "xm_PanOff.xm",
   "xm_PanSustainRelease.xm", "xm_PatLoop-Jumps.xm", "xm_PatternDelays.xm", "xm_Pickup.xm", "xm_RetrigTick0.xm",
