@@ -235,7 +235,7 @@ void Player::EffectTick0(Channel& c) {
     case 0xF:
       if (p == 0) break;
       if (p < 32 || song->vblankTiming) speed = p;
-      else if (song->proTracker) nextBpm = p;  // ProTracker's timer takes it from the next tick
+      else if (song->proTracker && count.ticks == 0) nextBpm = p;  // the song's first tick keeps its start tempo
       else SetBpm(p);
       break;
     case kFxGlobalVol: globalVolume = Clamp64(p); break;

@@ -80,8 +80,11 @@ int Player::NoteToPeriod(int realNote, int finetune) const {
 
 void Player::SetBpm(int b) {
   bpm = std::clamp(b, 32, 255);
-  // frames per tick = rate * 2.5 / bpm, as 32.32
-  tickFrames = int64_t((double(rate) * 2.5 / bpm) * 4294967296.0);
+  // frames per tick = rate * 2.5 / bpm, as 32.32; a MOD's ticks are whole
+  // frames, as the reference player times them.
+  double frames = double(rate) * 2.5 / bpm;
+  if (song && song->modFormat) frames = std::floor(frames);
+  tickFrames = int64_t(frames * 4294967296.0);
 }
 
 void DetectVBlankTiming(Song& song) {

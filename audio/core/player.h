@@ -76,7 +76,7 @@ public:
   float gain = 1.0f;             // per-channel gain before panning and the master volume
 
   int speed = 6, bpm = 125;
-  int nextBpm = 0;               // a MOD's tempo command, due from the next tick (0 none)
+  int nextBpm = 0;               // a tempo command on a MOD's first tick, due from the next (0 none)
   int tick = 0;                  // 0..speed-1 within the row
   int order = 0, row = 0;
   int globalVolume = 64;

@@ -228,7 +228,7 @@ TEST(Loader, ModTempoOrDisplayTiming) {
   f.Ticks(1);
   EXPECT_EQ(f.player.speed, 32);
   EXPECT_EQ(f.player.bpm, 125);
-  // ProTracker's timer takes a new tempo from the tick after the command.
+  // On the song's first tick a new tempo counts from the next tick.
   m.pats[0][4] = Cell();
   ASSERT_TRUE(f.Load(m.Build()));
   f.Start();
