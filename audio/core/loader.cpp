@@ -449,6 +449,18 @@ LoadError LoadMod(const uint8_t* data, size_t size, Song& song) {
   ModHead mh;
   if (r.read(&mh, sizeof mh)) {
     ModTag tag = ModTagInfo(mh.tag);
+    if (tag.proTracker && size != 0 && mh.restart == 0) {
+      // Mod's Grave saves 8 channels under ProTracker's tag: its files are
+      // exactly the header, 8-channel patterns and the sample data, with no
+      // restart position.
+      size_t patterns = 0, samples = 0;
+      for (uint8_t o : mh.orders) patterns = std::max<size_t>(patterns, size_t(o) + 1);
+      for (const ModSampleRecord& rec : mh.samples) samples += size_t(be16(rec.length)) * 2;
+      if (size == sizeof mh + patterns * 64 * 4 * 8 + samples) {
+        tag.channels = 8;
+        tag.proTracker = false;
+      }
+    }
     if (tag.channels >= 1 && tag.channels <= kMaxChannels) {
       if (mh.songLength < 1 || mh.songLength > 128) return kLoadBadFormat;
       if (!r.skip(size_t(tag.extra))) return kLoadTruncated;

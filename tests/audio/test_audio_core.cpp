@@ -177,11 +177,12 @@ TEST(Loader, OlderXmLayoutsAndModVariants) {
     EXPECT_EQ(b.song.orders[1], 1);
   }
   struct { const char* tag; int channels; } counts[] = {{"2CHN", 2}, {"CD61", 6}, {"FA06", 6}, {"10CH", 10}, {"32CH", 32},
-                                                         {"16CN", 16}, {"TDZ3", 3}};
+                                                         {"16CN", 16}, {"TDZ3", 3}, {"M.K.", 8}};  // M.K.: Mod's Grave, told by its size
   for (auto t : counts) {
     modgen::Mod k = m;
     k.tag = t.tag;
     k.channels = t.channels;
+    k.restart = 0;
     k.pats.assign(2, std::vector<Cell>(64 * size_t(t.channels)));
     k.pats[1][size_t(t.channels - 1)] = {49, 1, 0, 0, 0};
     ASSERT_TRUE(b.Load(k.Build())) << t.tag;
