@@ -196,6 +196,10 @@ void Player::RunTick() {
     }
   }
   for (int i = 0; i < nch; i++) {
+    if (ch[i].holdTicks) {
+      ch[i].holdTicks--;
+      ch[i].outPeriod = ch[i].heldPeriod;
+    }
     UpdateEnvelopes(ch[i]);
     UpdateVoice(ch[i]);
   }
@@ -222,7 +226,28 @@ void Player::StartRow() {
     Channel& c = ch[i];
     c.cell = cells[i];
     const bool delayed = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) != 0;
-    if (delayed) continue;  // the whole cell acts on its tick
+    if (delayed) {
+      // ProTracker takes a delayed note's sample volume, finetune and pitch
+      // at once; past the row's last tick the note never starts, and the
+      // sounding one goes on with them.
+      if (song->proTracker) {
+        const Instrument* ins = InstrumentAt(c.cell.instrument);
+        if (ins && ins->samples) {
+          const Sample* smp = &ins->sample[0];
+          c.volume = c.outVolume = smp->volume;
+          c.finetune = smp->finetune;
+          if (c.voice.active && smp != c.smp) c.voice.swap = smp;
+        }
+        if (c.cell.note && c.smp && (c.cell.param & 15) >= speed) {
+          // The voice is told the new period only from the next row's
+          // second tick.
+          c.heldPeriod = c.outPeriod;
+          c.holdTicks = speed + 1;
+          c.period = NoteToPeriod(c.cell.note - 1, c.finetune);
+        }
+      }
+      continue;  // the whole cell acts on its tick
+    }
     ProcessCell(c, false);
   }
 }
@@ -403,6 +428,8 @@ void Player::TriggerNote(Channel& c, int note, bool) {
     c.finetune = (song->modFormat ? (y >= 8 ? y - 16 : y) : y - 8) * 16;
   }
   c.period = c.targetPeriod = NoteToPeriod(rn, c.finetune);
+  // ProTracker's highest pitch holds for finetuned notes too.
+  if (song->proTracker) c.period = c.targetPeriod = std::max(c.period, 113 * 4);
   uint32_t offset = 0;
   if (c.cell.effect == 9) {
     if (c.cell.param) c.offsetMem = c.cell.param;

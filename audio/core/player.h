@@ -50,6 +50,7 @@ struct Channel {
   // until the next instrument number); past the end, the sample is cut.
   uint32_t ptStart = 0;
   bool ptCut = false;
+  int heldPeriod = 0, holdTicks = 0;  // ProTracker: the voice keeps heldPeriod for holdTicks more ticks
   uint8_t arpMem = 0;
   bool glissando = false;
   int loopRow = 0, loopCount = 0;

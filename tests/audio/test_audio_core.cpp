@@ -110,6 +110,7 @@ TEST(Loader, ModPeriodsFinetuneAndLoops) {
   auto& p = m.AddPattern();
   p[0] = {37, 1, 0, 0xC, 0x20};  // C-1 (856)
   p[5] = {49 + 7, 1, 0, 0, 0};   // G-2
+  p[10] = {72, 1, 0, 0xE, 0x54}; // row 2, channel 2: B-3 at finetune +4
   Fixture f;
   ASSERT_TRUE(f.Load(m.Build()));
   EXPECT_TRUE(f.song.modFormat);
@@ -128,6 +129,9 @@ TEST(Loader, ModPeriodsFinetuneAndLoops) {
   f.Start();
   f.Ticks(1);
   EXPECT_NEAR(f.player.PeriodToFrequency(f.C().period), 3546895.0 / 856 * std::exp2(-1.0 / 96), 2.0);
+  EXPECT_EQ(f.C().period, 862 * 4);  // ProTracker's table, not a formula
+  f.Ticks(12);
+  EXPECT_EQ(f.C(2).period, 113 * 4);  // its highest pitch holds for finetuned notes (110.25)
 }
 
 // The same song stored in the older XM layouts, and in every MOD layout
