@@ -99,6 +99,19 @@ void Player::Arpeggio(Channel& c) {
   }
   int semis = phase == 0 ? 0 : phase == 1 ? (p >> 4) : (p & 15);
   if (semis == 0) { c.outPeriod = c.period; return; }
+  if (song->proTracker) {
+    // ProTracker walks its 36-note table, which a zero ends: a step onto
+    // the zero silences the voice, one past it comes round to the table's
+    // start.
+    constexpr int kNotes = 36, kFirst = 36;  // C-1, 0-based
+    int i = 0;
+    while (i < kNotes - 1 && NoteToPeriod(kFirst + i, c.finetune) > c.period) i++;
+    int j = i + semis;
+    if (j == kNotes) { c.outPeriod = 0; return; }
+    if (j > kNotes) j -= kNotes + 1;
+    c.outPeriod = NoteToPeriod(kFirst + j, c.finetune);
+    return;
+  }
   // The note nearest the current pitch (FT2) or the first at or above it
   // (ProTracker's table walk), plus the arpeggio's semitones.
   int lo = 0, hi = 131;

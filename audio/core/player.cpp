@@ -26,7 +26,7 @@ namespace {
 // rounding (kPtUntuned, C-2 to B-3).
 constexpr int kPtFinetunes = 16;
 const uint16_t kPtUntuned[24] = {428, 404, 381, 360, 339, 320, 302, 285, 269, 254, 240, 226,
-                                 214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120, 113};
+                                 214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120, 0};  // B-3: halved
 const uint16_t kPtPeriods[kPtFinetunes][12] = {
   {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453},
   {850, 802, 757, 715, 674, 637, 601, 567, 535, 505, 477, 450},
@@ -59,7 +59,7 @@ int Player::NoteToPeriod(int realNote, int finetune) const {
     const uint16_t* row = kPtPeriods[tune];
     const int n = std::clamp(realNote, 0, 131) - kPtFirstNote;
     if (n < 0) return (row[(n % 12 + 12) % 12] * 4) << ((11 - n) / 12);
-    if (tune == 0 && n >= 12 && n < 36) return kPtUntuned[n - 12] * 4;
+    if (tune == 0 && n >= 12 && n < 36 && kPtUntuned[n - 12]) return kPtUntuned[n - 12] * 4;
     return (row[n % 12] * 4) >> (n / 12);
   }
   // Amiga periods in XM come from ProTracker's octave (C-1 = 856) times
@@ -589,7 +589,7 @@ void Player::UpdateVoice(Channel& c) {
   if (!c.smp) { c.voice.FadeOut(); return; }  // cut by an empty sample or instrument
   c.voice.SetFrequency(PeriodToFrequency(c.outPeriod), rate);
   float v = 0;
-  if (!c.muted) {
+  if (!c.muted && !(song->modFormat && c.outPeriod <= 0)) {  // a MOD voice without a period is silent
     int vol = std::clamp(c.outVolume, 0, 64);
     v = float(vol) / 64.0f * float(c.volEnv.value) / 64.0f * float(c.fadeout) / 32768.0f * float(globalVolume) / 64.0f * gain;
   }

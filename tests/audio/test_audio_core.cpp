@@ -111,6 +111,7 @@ TEST(Loader, ModPeriodsFinetuneAndLoops) {
   p[0] = {37, 1, 0, 0xC, 0x20};  // C-1 (856)
   p[5] = {49 + 7, 1, 0, 0, 0};   // G-2
   p[10] = {72, 1, 0, 0xE, 0x54}; // row 2, channel 2: B-3 at finetune +4
+  p[12] = {72, 1, 0, 0, 0x12};    // row 3: B-3 arpeggio one and two notes up
   Fixture f;
   ASSERT_TRUE(f.Load(m.Build()));
   EXPECT_TRUE(f.song.modFormat);
@@ -132,6 +133,12 @@ TEST(Loader, ModPeriodsFinetuneAndLoops) {
   EXPECT_EQ(f.C().period, 862 * 4);  // ProTracker's table, not a formula
   f.Ticks(12);
   EXPECT_EQ(f.C(2).period, 113 * 4);  // its highest pitch holds for finetuned notes (110.25)
+  // The arpeggio walks ProTracker's table: one step past B-3 is its end
+  // (silence), two come round to C-1.
+  f.Ticks(7);
+  EXPECT_EQ(f.C().outPeriod, 0);
+  f.Ticks(1);
+  EXPECT_EQ(f.C().outPeriod, 862 * 4);
 }
 
 // The same song stored in the older XM layouts, and in every MOD layout

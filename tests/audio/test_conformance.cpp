@@ -70,7 +70,7 @@ const char* const kPending[] = {
   "ft2_delay_volume_column.xm", "ft2_envelope_reset.xm", "ft2_invalid_ins_defaults.xm", "ft2_k00_is_note_off.xm",
   "ft2_kxx.xm", "ft2_note_no_fadeout_reset.xm", "ft2_note_range.xm",
   "ft2_note_range_instrument_fade.xm", "ft2_offset_memory.xm", "ft2_tremor_reset.xm",
-  "lxx_after_loop.xm", "mod_ArpWraparound.mod",
+  "lxx_after_loop.xm",
   "mod_NoteDelay-NextRow.mod",
   "nebulos.mod",
   "pattern_loop_mpt.xm", "xm_ArpSlide.xm", "xm_FreqWraparound.xm",
