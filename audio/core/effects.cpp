@@ -190,11 +190,12 @@ void Player::EffectTick0(Channel& c) {
   // until an instrument number resets it (the reference agrees).
   if (e != kFxTremor && song->modFormat) c.muted = false;
   switch (e) {
-    case 0x1: if (p) c.portaUp = p; break;
-    case 0x2: if (p) c.portaDown = p; break;
+    // ProTracker keeps no memory for slides: a zero parameter slides nothing.
+    case 0x1: if (p || song->modFormat) c.portaUp = p; break;
+    case 0x2: if (p || song->modFormat) c.portaDown = p; break;
     case 0x3: if (p && (c.cell.volume >> 4) != 0xF) c.portaSpeed = p * 4; break;  // FT2: Mx's speed wins
     case 0x4: if (x) c.vibSpeed = uint8_t(x * 4); if (y) c.vibDepth = uint8_t(y); break;
-    case 0x5: case 0x6: case 0xA: if (p) c.volSlide = p; break;
+    case 0x5: case 0x6: case 0xA: if (p || song->modFormat) c.volSlide = p; break;
     case 0x7: if (x) c.tremSpeed = uint8_t(x * 4); if (y) c.tremDepth = uint8_t(y); break;
     case 0x8: c.panning = c.outPan = p; break;
     case 0xB:
@@ -212,8 +213,8 @@ void Player::EffectTick0(Channel& c) {
     }
     case 0xE:
       switch (x) {
-        case 0x1: if (y) c.finePortaUp = uint8_t(y); c.period -= c.finePortaUp * 4; ClampPeriod(c); break;
-        case 0x2: if (y) c.finePortaDown = uint8_t(y); c.period += c.finePortaDown * 4; ClampPeriod(c); break;
+        case 0x1: if (y || song->modFormat) c.finePortaUp = uint8_t(y); c.period -= c.finePortaUp * 4; ClampPeriod(c); break;
+        case 0x2: if (y || song->modFormat) c.finePortaDown = uint8_t(y); c.period += c.finePortaDown * 4; ClampPeriod(c); break;
         case 0x3: c.glissando = y != 0; break;
         case 0x4: c.vibWave = uint8_t(y); break;
         case 0x6: {
@@ -238,8 +239,8 @@ void Player::EffectTick0(Channel& c) {
         case 0x8:  // coarse panning exists for MODs only; FT2 ignores it
           if (song->modFormat) c.panning = c.outPan = y * 17;
           break;
-        case 0xA: if (y) c.fineVolUp = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume + c.fineVolUp); break;
-        case 0xB: if (y) c.fineVolDown = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume - c.fineVolDown); break;
+        case 0xA: if (y || song->modFormat) c.fineVolUp = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume + c.fineVolUp); break;
+        case 0xB: if (y || song->modFormat) c.fineVolDown = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume - c.fineVolDown); break;
         case 0xC: if (y == 0) c.volume = c.outVolume = 0; break;
         case 0xE: if (!inDelayRepeat) patternDelay = y; break;  // the rightmost one counts
         default: break;

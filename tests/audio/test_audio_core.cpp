@@ -323,6 +323,20 @@ TEST(Effects, SlidesAndPortamento) {
   f.Ticks(3);
   EXPECT_EQ(f.C().period, target);  // stops at the target
   EXPECT_EQ(f.player.count.notes, 1u);
+
+  // ProTracker keeps no slide memory: 100 slides nothing.
+  modgen::Mod m;
+  m.smp.resize(1);
+  m.smp[0].pcm.assign(64, 40);
+  m.AddPattern()[0] = {49, 1, 0, 1, 0x03};
+  m.pats[0][4] = {0, 0, 0, 1, 0x00};
+  ASSERT_TRUE(f.Load(m.Build()));
+  f.Start();
+  f.Ticks(6);
+  const int slid = f.C().period;
+  EXPECT_EQ(slid, f.player.NoteToPeriod(48, 0) - 5 * 3 * 4);
+  f.Ticks(6);
+  EXPECT_EQ(f.C().period, slid);
 }
 
 // FT2 keeps a tone portamento's direction: once the target is reached from

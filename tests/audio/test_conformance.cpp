@@ -72,7 +72,6 @@ const char* const kPending[] = {
   "ft2_note_range_instrument_fade.xm", "ft2_offset_memory.xm", "ft2_tremor_reset.xm",
   "lxx_after_loop.xm",
   "mod_NoteDelay-NextRow.mod",
-  "nebulos.mod",
   "pattern_loop_mpt.xm", "xm_ArpSlide.xm", "xm_FreqWraparound.xm",
   "xm_Glissando.xm", "xm_KeyOff2.xm", "xm_NoteOffFadeNoEnv.xm", "xm_OffDelay.xm", "xm_PanMemory.xm", "xm_PanOff.xm",
   "xm_PanSustainRelease.xm", "xm_PatLoop-Jumps.xm", "xm_PatternDelays.xm", "xm_Pickup.xm", "xm_RetrigTick0.xm",
