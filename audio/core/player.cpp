@@ -225,6 +225,13 @@ void Player::StartRow() {
   for (int i = 0; i < nch; i++) {
     Channel& c = ch[i];
     c.cell = cells[i];
+    if (c.holdTicks) {
+      // ProTracker tells the voice its period on a row's first tick unless
+      // the row has only a first-tick command; then on the second.
+      const uint8_t e = c.cell.effect;
+      const bool firstTickOnly = e == 9 || (e >= 0xB && e <= 0xF);
+      c.holdTicks = c.cell.note || !firstTickOnly ? 0 : 1;
+    }
     const bool delayed = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) != 0;
     if (delayed) {
       // ProTracker takes a delayed note's sample volume, finetune and pitch
@@ -239,9 +246,8 @@ void Player::StartRow() {
           if (c.voice.active && smp != c.smp) c.voice.swap = smp;
         }
         if (c.cell.note && c.smp && (c.cell.param & 15) >= speed) {
-          // The voice is told the new period only from the next row's
-          // second tick.
-          c.heldPeriod = c.outPeriod;
+          // The voice is told the new period only on a later row.
+          if (!c.holdTicks) c.heldPeriod = c.outPeriod;
           c.holdTicks = speed + 1;
           c.period = NoteToPeriod(c.cell.note - 1, c.finetune);
         }
