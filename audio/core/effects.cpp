@@ -99,6 +99,19 @@ void Player::Arpeggio(Channel& c) {
   }
   int semis = phase == 0 ? 0 : phase == 1 ? (p >> 4) : (p & 15);
   if (semis == 0) { c.outPeriod = c.period; return; }
+  if (song->proTracker) {
+    // ProTracker walks its 36-note table, which a zero ends: a step onto
+    // the zero silences the voice, one past it comes round to the table's
+    // start.
+    constexpr int kNotes = 36, kFirst = 36;  // C-1, 0-based
+    int i = 0;
+    while (i < kNotes - 1 && NoteToPeriod(kFirst + i, c.finetune) > c.period) i++;
+    int j = i + semis;
+    if (j == kNotes) { c.outPeriod = 0; return; }
+    if (j > kNotes) j -= kNotes + 1;
+    c.outPeriod = NoteToPeriod(kFirst + j, c.finetune);
+    return;
+  }
   // The note nearest the current pitch (FT2) or the first at or above it
   // (ProTracker's table walk), plus the arpeggio's semitones.
   int lo = 0, hi = 131;
@@ -177,11 +190,12 @@ void Player::EffectTick0(Channel& c) {
   // until an instrument number resets it (the reference agrees).
   if (e != kFxTremor && song->modFormat) c.muted = false;
   switch (e) {
-    case 0x1: if (p) c.portaUp = p; break;
-    case 0x2: if (p) c.portaDown = p; break;
+    // ProTracker keeps no memory for slides: a zero parameter slides nothing.
+    case 0x1: if (p || song->modFormat) c.portaUp = p; break;
+    case 0x2: if (p || song->modFormat) c.portaDown = p; break;
     case 0x3: if (p && (c.cell.volume >> 4) != 0xF) c.portaSpeed = p * 4; break;  // FT2: Mx's speed wins
     case 0x4: if (x) c.vibSpeed = uint8_t(x * 4); if (y) c.vibDepth = uint8_t(y); break;
-    case 0x5: case 0x6: case 0xA: if (p) c.volSlide = p; break;
+    case 0x5: case 0x6: case 0xA: if (p || song->modFormat) c.volSlide = p; break;
     case 0x7: if (x) c.tremSpeed = uint8_t(x * 4); if (y) c.tremDepth = uint8_t(y); break;
     case 0x8: c.panning = c.outPan = p; break;
     case 0xB:
@@ -199,17 +213,23 @@ void Player::EffectTick0(Channel& c) {
     }
     case 0xE:
       switch (x) {
-        case 0x1: if (y) c.finePortaUp = uint8_t(y); c.period -= c.finePortaUp * 4; ClampPeriod(c); break;
-        case 0x2: if (y) c.finePortaDown = uint8_t(y); c.period += c.finePortaDown * 4; ClampPeriod(c); break;
+        case 0x1: if (y || song->modFormat) c.finePortaUp = uint8_t(y); c.period -= c.finePortaUp * 4; ClampPeriod(c); break;
+        case 0x2: if (y || song->modFormat) c.finePortaDown = uint8_t(y); c.period += c.finePortaDown * 4; ClampPeriod(c); break;
         case 0x3: c.glissando = y != 0; break;
         case 0x4: c.vibWave = uint8_t(y); break;
-        case 0x6:
-          if (y == 0) { c.loopRow = row; break; }
-          if (c.loopCount == 0) c.loopCount = y;
-          else if (--c.loopCount == 0) break;
-          loopJumpRow = c.loopRow;
+        case 0x6: {
+          // Digital Tracker's one loop lives in the first channel's slots;
+          // a break or jump to another pattern keeps it.
+          if (song->songLoop && rowLoopSeen) break;
+          rowLoopSeen = true;
+          Channel& l = song->songLoop ? ch[0] : c;
+          if (y == 0) { l.loopRow = row; break; }
+          if (l.loopCount == 0) l.loopCount = y;
+          else if (--l.loopCount == 0) break;
+          loopJumpRow = l.loopRow;
           breakFlag = true;
           break;
+        }
         case 0x7: c.tremWave = uint8_t(y); break;
         case 0x9:
           // FT2's E90 retriggers once, at once; ProTracker's E9x retriggers
@@ -219,8 +239,8 @@ void Player::EffectTick0(Channel& c) {
         case 0x8:  // coarse panning exists for MODs only; FT2 ignores it
           if (song->modFormat) c.panning = c.outPan = y * 17;
           break;
-        case 0xA: if (y) c.fineVolUp = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume + c.fineVolUp); break;
-        case 0xB: if (y) c.fineVolDown = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume - c.fineVolDown); break;
+        case 0xA: if (y || song->modFormat) c.fineVolUp = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume + c.fineVolUp); break;
+        case 0xB: if (y || song->modFormat) c.fineVolDown = uint8_t(y); c.volume = c.outVolume = Clamp64(c.volume - c.fineVolDown); break;
         case 0xC: if (y == 0) c.volume = c.outVolume = 0; break;
         case 0xE: if (!inDelayRepeat) patternDelay = y; break;  // the rightmost one counts
         default: break;
@@ -229,6 +249,7 @@ void Player::EffectTick0(Channel& c) {
     case 0xF:
       if (p == 0) break;
       if (p < 32 || song->vblankTiming) speed = p;
+      else if (song->proTracker && count.ticks == 0) nextBpm = p;  // the song's first tick keeps its start tempo
       else SetBpm(p);
       break;
     case kFxGlobalVol: globalVolume = Clamp64(p); break;

@@ -311,17 +311,18 @@ uint8_t ModPeriodToNote(uint16_t period) {
 // The tag after the order table: channel count, or 0 when it is no known
 // tag. FLT8 stores each pattern as two 4-channel halves; Digital Tracker
 // (FA0x) puts four more bytes after the tag.
-struct ModTag { int channels = 0; bool flt8 = false; int extra = 0; };
+struct ModTag { int channels = 0; bool flt8 = false; int extra = 0; bool digitalTracker = false, proTracker = false; };
 
 ModTag ModTagInfo(const char* t) {
   ModTag m;
   auto is = [t](const char* s) { return std::memcmp(t, s, 4) == 0; };
   auto digit = [](char c) { return c >= '0' && c <= '9'; };
-  if (is("M.K.") || is("M!K!") || is("M&K!") || is("N.T.") || is("FLT4") || is("4CHN")) m.channels = 4;
+  if (is("M.K.") || is("M!K!")) { m.channels = 4; m.proTracker = true; }
+  else if (is("M&K!") || is("N.T.") || is("FLT4") || is("4CHN")) m.channels = 4;
   else if (is("FLT8")) { m.channels = 8; m.flt8 = true; }
   else if (is("OKTA") || is("OCTA") || is("CD81")) m.channels = 8;
   else if (is("CD61")) m.channels = 6;
-  else if (t[0] == 'F' && t[1] == 'A' && t[2] == '0' && t[3] >= '1' && t[3] <= '8') { m.channels = t[3] - '0'; m.extra = 4; }
+  else if (t[0] == 'F' && t[1] == 'A' && t[2] == '0' && t[3] >= '1' && t[3] <= '8') { m.channels = t[3] - '0'; m.extra = 4; m.digitalTracker = true; }
   else if (t[0] == 'T' && t[1] == 'D' && t[2] == 'Z' && t[3] >= '1' && t[3] <= '3') m.channels = t[3] - '0';
   else if (digit(t[0]) && t[1] == 'C' && t[2] == 'H' && t[3] == 'N') m.channels = t[0] - '0';
   else if (digit(t[0]) && digit(t[1]) && t[2] == 'C' && (t[3] == 'H' || t[3] == 'N')) m.channels = (t[0] - '0') * 10 + (t[1] - '0');
@@ -349,6 +350,8 @@ LoadError LoadModBody(Reader& r, const ModSampleRecord* recs, int sampleCount, c
                       const ModTag& tag, bool lenient, Song& song) {
   const int channels = tag.channels;
   song.modFormat = true;
+  song.songLoop = tag.digitalTracker;
+  song.proTracker = tag.proTracker;
   song.linearFreq = false;
   song.channels = channels;
   song.songLength = songLength;
@@ -446,6 +449,18 @@ LoadError LoadMod(const uint8_t* data, size_t size, Song& song) {
   ModHead mh;
   if (r.read(&mh, sizeof mh)) {
     ModTag tag = ModTagInfo(mh.tag);
+    if (tag.proTracker && size != 0 && mh.restart == 0) {
+      // Mod's Grave saves 8 channels under ProTracker's tag: its files are
+      // exactly the header, 8-channel patterns and the sample data, with no
+      // restart position.
+      size_t patterns = 0, samples = 0;
+      for (uint8_t o : mh.orders) patterns = std::max<size_t>(patterns, size_t(o) + 1);
+      for (const ModSampleRecord& rec : mh.samples) samples += size_t(be16(rec.length)) * 2;
+      if (size == sizeof mh + patterns * 64 * 4 * 8 + samples) {
+        tag.channels = 8;
+        tag.proTracker = false;
+      }
+    }
     if (tag.channels >= 1 && tag.channels <= kMaxChannels) {
       if (mh.songLength < 1 || mh.songLength > 128) return kLoadBadFormat;
       if (!r.skip(size_t(tag.extra))) return kLoadTruncated;

@@ -17,13 +17,55 @@ double Player::PeriodToFrequency(int period) const {
   return 8363.0 * 1712.0 / period;
 }
 
+namespace {
+
+// ProTracker's periods of its lowest octave (C-1 to B-1) for finetunes 0
+// to 7 and then -8 to -1. Its tables follow no formula (each entry was
+// rounded on its own). Finetuned notes of the octaves above halve these,
+// as the reference player plays them; untuned ones keep the tracker's own
+// rounding (kPtUntuned, C-2 to B-3).
+constexpr int kPtFinetunes = 16;
+const uint16_t kPtUntuned[24] = {428, 404, 381, 360, 339, 320, 302, 285, 269, 254, 240, 226,
+                                 214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120, 0};  // B-3: halved
+const uint16_t kPtPeriods[kPtFinetunes][12] = {
+  {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453},
+  {850, 802, 757, 715, 674, 637, 601, 567, 535, 505, 477, 450},
+  {844, 796, 752, 709, 670, 632, 597, 563, 532, 502, 474, 447},
+  {838, 791, 746, 704, 665, 628, 592, 559, 528, 498, 470, 444},
+  {832, 785, 741, 699, 660, 623, 588, 555, 524, 495, 467, 441},
+  {826, 779, 736, 694, 655, 619, 584, 551, 520, 491, 463, 437},
+  {820, 774, 730, 689, 651, 614, 580, 547, 516, 487, 460, 434},
+  {814, 768, 725, 684, 646, 610, 575, 543, 513, 484, 457, 431},
+  {907, 856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480},
+  {900, 850, 802, 757, 715, 675, 636, 601, 567, 535, 505, 477},
+  {894, 844, 796, 752, 709, 670, 632, 597, 563, 532, 502, 474},
+  {887, 838, 791, 746, 704, 665, 628, 592, 559, 528, 498, 470},
+  {881, 832, 785, 741, 699, 660, 623, 588, 555, 524, 494, 467},
+  {875, 826, 779, 736, 694, 655, 619, 584, 551, 520, 491, 463},
+  {868, 820, 774, 730, 689, 651, 614, 580, 547, 516, 487, 460},
+  {862, 814, 768, 725, 684, 646, 610, 575, 543, 513, 484, 457},
+};
+constexpr int kPtFirstNote = 36;  // C-1 as a 0-based note of the song model
+
+}  // namespace
+
 int Player::NoteToPeriod(int realNote, int finetune) const {
   // FT2's tables have 16 finetune steps per semitone.
   const int ft = song->fullFinetune ? finetune : (finetune >> 3) * 8;
   if (song->linearFreq) return 7680 - realNote * 64 - ft / 2;
-  // Amiga periods come from ProTracker's octave (C-1 = 856) times four,
-  // doubled or halved per octave, so they round as the hardware table does;
-  // finetune moves linearly in period towards the neighbouring note.
+  if (song->modFormat) {
+    // Times four, so two octaves up keep their fraction.
+    const int tune = (finetune >> 4) & (kPtFinetunes - 1);
+    const uint16_t* row = kPtPeriods[tune];
+    const int n = std::clamp(realNote, 0, 131) - kPtFirstNote;
+    if (n < 0) return (row[(n % 12 + 12) % 12] * 4) << ((11 - n) / 12);
+    if (tune == 0 && n >= 12 && n < 36 && kPtUntuned[n - 12]) return kPtUntuned[n - 12] * 4;
+    return (row[n % 12] * 4) >> (n / 12);
+  }
+  // Amiga periods in XM come from ProTracker's octave (C-1 = 856) times
+  // four, doubled or halved per octave, so they round as the hardware
+  // table does; finetune moves linearly in period towards the neighbouring
+  // note.
   static const int kOctave[12] = {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453};
   auto at = [](int n) {
     n = std::clamp(n, 0, 131);
@@ -38,8 +80,11 @@ int Player::NoteToPeriod(int realNote, int finetune) const {
 
 void Player::SetBpm(int b) {
   bpm = std::clamp(b, 32, 255);
-  // frames per tick = rate * 2.5 / bpm, as 32.32
-  tickFrames = int64_t((double(rate) * 2.5 / bpm) * 4294967296.0);
+  // frames per tick = rate * 2.5 / bpm, as 32.32; a MOD's ticks are whole
+  // frames, as the reference player times them.
+  double frames = double(rate) * 2.5 / bpm;
+  if (song && song->modFormat) frames = std::floor(frames);
+  tickFrames = int64_t(frames * 4294967296.0);
 }
 
 void DetectVBlankTiming(Song& song) {
@@ -66,6 +111,7 @@ void Player::Start(const Song* s, bool loop) {
   ended = false;
   speed = s->tempo;
   SetBpm(s->bpm);
+  nextBpm = 0;
   tick = 0;
   order = 0;
   row = 0;
@@ -123,6 +169,10 @@ bool Player::Sounding() const {
 
 void Player::RunTick() {
   if (ended) return;
+  if (nextBpm) {
+    SetBpm(nextBpm);
+    nextBpm = 0;
+  }
   const int nch = song->channels;
   for (int i = 0; i < nch; i++) {
     Channel& c = ch[i];
@@ -146,6 +196,10 @@ void Player::RunTick() {
     }
   }
   for (int i = 0; i < nch; i++) {
+    if (ch[i].holdTicks) {
+      ch[i].holdTicks--;
+      ch[i].outPeriod = ch[i].heldPeriod;
+    }
     UpdateEnvelopes(ch[i]);
     UpdateVoice(ch[i]);
   }
@@ -167,11 +221,39 @@ void Player::StartRow() {
   const int nch = song->channels;
   const Cell* cells = &pat.cells[size_t(row) * nch];
   count.rows++;
+  rowLoopSeen = false;
   for (int i = 0; i < nch; i++) {
     Channel& c = ch[i];
     c.cell = cells[i];
+    if (c.holdTicks) {
+      // ProTracker tells the voice its period on a row's first tick unless
+      // the row has only a first-tick command; then on the second.
+      const uint8_t e = c.cell.effect;
+      const bool firstTickOnly = e == 9 || (e >= 0xB && e <= 0xF);
+      c.holdTicks = c.cell.note || !firstTickOnly ? 0 : 1;
+    }
     const bool delayed = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) != 0;
-    if (delayed) continue;  // the whole cell acts on its tick
+    if (delayed) {
+      // ProTracker takes a delayed note's sample volume, finetune and pitch
+      // at once; past the row's last tick the note never starts, and the
+      // sounding one goes on with them.
+      if (song->proTracker) {
+        const Instrument* ins = InstrumentAt(c.cell.instrument);
+        if (ins && ins->samples) {
+          const Sample* smp = &ins->sample[0];
+          c.volume = c.outVolume = smp->volume;
+          c.finetune = smp->finetune;
+          if (c.voice.active && smp != c.smp) c.voice.swap = smp;
+        }
+        if (c.cell.note && c.smp && (c.cell.param & 15) >= speed) {
+          // The voice is told the new period only on a later row.
+          if (!c.holdTicks) c.heldPeriod = c.outPeriod;
+          c.holdTicks = speed + 1;
+          c.period = NoteToPeriod(c.cell.note - 1, c.finetune);
+        }
+      }
+      continue;  // the whole cell acts on its tick
+    }
     ProcessCell(c, false);
   }
 }
@@ -314,8 +396,9 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   c.outPan = c.panning;
   c.outPeriod = c.glissando && tonePorta && c.period ? GlissandoPeriod(c) : c.period;
   // A vibrato going on over the row is heard on the row's first tick too,
-  // at its current position (it moves on the other ticks only).
-  if (!triggered && (cell.effect == 4 || cell.effect == 6 || (cell.volume >> 4) == 0xB)) {
+  // at its current position (it moves on the other ticks only); ProTracker
+  // plays the plain period there.
+  if (!triggered && !song->modFormat && (cell.effect == 4 || cell.effect == 6 || (cell.volume >> 4) == 0xB)) {
     uint8_t pos = c.vibPos;
     Vibrato(c);
     c.vibPos = pos;
@@ -351,6 +434,8 @@ void Player::TriggerNote(Channel& c, int note, bool) {
     c.finetune = (song->modFormat ? (y >= 8 ? y - 16 : y) : y - 8) * 16;
   }
   c.period = c.targetPeriod = NoteToPeriod(rn, c.finetune);
+  // ProTracker's highest pitch holds for finetuned notes too.
+  if (song->proTracker) c.period = c.targetPeriod = std::max(c.period, 113 * 4);
   uint32_t offset = 0;
   if (c.cell.effect == 9) {
     if (c.cell.param) c.offsetMem = c.cell.param;
@@ -510,7 +595,7 @@ void Player::UpdateVoice(Channel& c) {
   if (!c.smp) { c.voice.FadeOut(); return; }  // cut by an empty sample or instrument
   c.voice.SetFrequency(PeriodToFrequency(c.outPeriod), rate);
   float v = 0;
-  if (!c.muted) {
+  if (!c.muted && !(song->modFormat && c.outPeriod <= 0)) {  // a MOD voice without a period is silent
     int vol = std::clamp(c.outVolume, 0, 64);
     v = float(vol) / 64.0f * float(c.volEnv.value) / 64.0f * float(c.fadeout) / 32768.0f * float(globalVolume) / 64.0f * gain;
   }

@@ -50,6 +50,7 @@ struct Channel {
   // until the next instrument number); past the end, the sample is cut.
   uint32_t ptStart = 0;
   bool ptCut = false;
+  int heldPeriod = 0, holdTicks = 0;  // ProTracker: the voice keeps heldPeriod for holdTicks more ticks
   uint8_t arpMem = 0;
   bool glissando = false;
   int loopRow = 0, loopCount = 0;
@@ -76,6 +77,7 @@ public:
   float gain = 1.0f;             // per-channel gain before panning and the master volume
 
   int speed = 6, bpm = 125;
+  int nextBpm = 0;               // a tempo command on a MOD's first tick, due from the next (0 none)
   int tick = 0;                  // 0..speed-1 within the row
   int order = 0, row = 0;
   int globalVolume = 64;
@@ -90,6 +92,7 @@ public:
   int loopJumpRow = 0;
   bool jumpFlag = false;         // Bxx/Dxx: go to jumpOrder (or the next order) at breakRow
   int jumpOrder = -1;
+  bool rowLoopSeen = false;      // an E6x has acted on this row
   int64_t tickFrames = 0;        // frames per tick, 32.32
   int64_t frameAcc = 0;          // frames left in the current tick, 32.32
   Channel ch[kMaxChannels];

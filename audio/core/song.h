@@ -76,6 +76,8 @@ struct Song {
   bool squareRootPan = false;     // FT2's pan law (files from FT2 and trackers that follow it)
   bool keepLoopBreakRow = false;  // FT2's pattern loop leaves its row as the next pattern's start
   bool vblankTiming = false;      // a MOD's Fxx of 0x20 and up sets the speed too (no tempo)
+  bool proTracker = false;        // a 4-channel M.K. module: ProTracker's own timing quirks apply
+  bool songLoop = false;          // Digital Tracker: one E6x loop for the song, the first E6x of a row counts
   int channels = 0;
   int songLength = 0;
   int restart = 0;

@@ -164,6 +164,7 @@ struct Mod {
   std::vector<std::vector<Cell>> pats;  // 64 x channels
   std::string tag = "M.K.";
   int channels = 4;
+  int restart = 127;  // the byte after the song length
 
   std::vector<Cell>& AddPattern() { pats.emplace_back(64 * size_t(channels)); return pats.back(); }
   static uint16_t Period(int note) {
@@ -186,7 +187,7 @@ struct Mod {
       v.push_back(uint8_t(ls >> 8)); v.push_back(uint8_t(ls));
       v.push_back(uint8_t(ll >> 8)); v.push_back(uint8_t(ll));
     }
-    v.push_back(uint8_t(orders.size())); v.push_back(st ? 120 : 127);
+    v.push_back(uint8_t(orders.size())); v.push_back(uint8_t(st ? 120 : restart));
     for (int i = 0; i < 128; i++) v.push_back(i < int(orders.size()) ? uint8_t(orders[size_t(i)] * (flt8 ? 2 : 1)) : 0);
     v.insert(v.end(), tag.begin(), tag.end());
     if (tag.compare(0, 2, "FA") == 0) v.insert(v.end(), {0, 0x40, 0, 0});

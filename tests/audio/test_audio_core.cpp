@@ -110,6 +110,8 @@ TEST(Loader, ModPeriodsFinetuneAndLoops) {
   auto& p = m.AddPattern();
   p[0] = {37, 1, 0, 0xC, 0x20};  // C-1 (856)
   p[5] = {49 + 7, 1, 0, 0, 0};   // G-2
+  p[10] = {72, 1, 0, 0xE, 0x54}; // row 2, channel 2: B-3 at finetune +4
+  p[12] = {72, 1, 0, 0, 0x12};    // row 3: B-3 arpeggio one and two notes up
   Fixture f;
   ASSERT_TRUE(f.Load(m.Build()));
   EXPECT_TRUE(f.song.modFormat);
@@ -128,6 +130,15 @@ TEST(Loader, ModPeriodsFinetuneAndLoops) {
   f.Start();
   f.Ticks(1);
   EXPECT_NEAR(f.player.PeriodToFrequency(f.C().period), 3546895.0 / 856 * std::exp2(-1.0 / 96), 2.0);
+  EXPECT_EQ(f.C().period, 862 * 4);  // ProTracker's table, not a formula
+  f.Ticks(12);
+  EXPECT_EQ(f.C(2).period, 113 * 4);  // its highest pitch holds for finetuned notes (110.25)
+  // The arpeggio walks ProTracker's table: one step past B-3 is its end
+  // (silence), two come round to C-1.
+  f.Ticks(7);
+  EXPECT_EQ(f.C().outPeriod, 0);
+  f.Ticks(1);
+  EXPECT_EQ(f.C().outPeriod, 862 * 4);
 }
 
 // The same song stored in the older XM layouts, and in every MOD layout
@@ -177,11 +188,12 @@ TEST(Loader, OlderXmLayoutsAndModVariants) {
     EXPECT_EQ(b.song.orders[1], 1);
   }
   struct { const char* tag; int channels; } counts[] = {{"2CHN", 2}, {"CD61", 6}, {"FA06", 6}, {"10CH", 10}, {"32CH", 32},
-                                                         {"16CN", 16}, {"TDZ3", 3}};
+                                                         {"16CN", 16}, {"TDZ3", 3}, {"M.K.", 8}};  // M.K.: Mod's Grave, told by its size
   for (auto t : counts) {
     modgen::Mod k = m;
     k.tag = t.tag;
     k.channels = t.channels;
+    k.restart = 0;
     k.pats.assign(2, std::vector<Cell>(64 * size_t(t.channels)));
     k.pats[1][size_t(t.channels - 1)] = {49, 1, 0, 0, 0};
     ASSERT_TRUE(b.Load(k.Build())) << t.tag;
@@ -228,6 +240,14 @@ TEST(Loader, ModTempoOrDisplayTiming) {
   f.Ticks(1);
   EXPECT_EQ(f.player.speed, 32);
   EXPECT_EQ(f.player.bpm, 125);
+  // On the song's first tick a new tempo counts from the next tick.
+  m.pats[0][4] = Cell();
+  ASSERT_TRUE(f.Load(m.Build()));
+  f.Start();
+  f.Ticks(1);
+  EXPECT_EQ(f.player.bpm, 125);
+  f.Ticks(1);
+  EXPECT_EQ(f.player.bpm, 32);
 }
 
 TEST(Loader, RejectsBadHeadersAndLimits) {
@@ -303,6 +323,20 @@ TEST(Effects, SlidesAndPortamento) {
   f.Ticks(3);
   EXPECT_EQ(f.C().period, target);  // stops at the target
   EXPECT_EQ(f.player.count.notes, 1u);
+
+  // ProTracker keeps no slide memory: 100 slides nothing.
+  modgen::Mod m;
+  m.smp.resize(1);
+  m.smp[0].pcm.assign(64, 40);
+  m.AddPattern()[0] = {49, 1, 0, 1, 0x03};
+  m.pats[0][4] = {0, 0, 0, 1, 0x00};
+  ASSERT_TRUE(f.Load(m.Build()));
+  f.Start();
+  f.Ticks(6);
+  const int slid = f.C().period;
+  EXPECT_EQ(slid, f.player.NoteToPeriod(48, 0) - 5 * 3 * 4);
+  f.Ticks(6);
+  EXPECT_EQ(f.C().period, slid);
 }
 
 // FT2 keeps a tone portamento's direction: once the target is reached from
@@ -616,6 +650,20 @@ TEST(Structure, JumpBreakOrderLoopBreakRowAndEndlessLoops) {
   std::vector<float> buf(2 * 1000);
   while (!f.player.Finished()) f.player.Render(buf.data(), 1000);
   EXPECT_EQ(f.player.count.endFrame, 6u * 6u * 882u);
+  // Digital Tracker: one loop for the song; the first E6x of a row counts,
+  // and the loop row stays over a break into the next pattern.
+  modgen::Mod dt;
+  dt.tag = "FA04";
+  dt.orders = {0, 1};
+  dt.AddPattern()[1 * 4 + 1] = {0, 0, 0, 0xE, 0x60};
+  dt.pats[0][3 * 4 + 0] = {0, 0, 0, 0xE, 0x61};
+  dt.pats[0][3 * 4 + 2] = {0, 0, 0, 0xE, 0x63};
+  dt.pats[0][4 * 4 + 3] = {0, 0, 0, 0xD, 0x00};
+  dt.AddPattern()[0 * 4 + 3] = {0, 0, 0, 0xE, 0x61};
+  dt.pats[1][2 * 4 + 0] = {0, 0, 0, 0xD, 0x00};
+  dt.pats[1][2 * 4 + 1] = {0, 0, 0, 0xE, 0x61};  // the count runs out: no jump
+  ASSERT_TRUE(f.Load(dt.Build()));
+  EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 1, 2, 3, 1, 2, 3, 4, 100, 101, 102}));
 }
 
 TEST(Mixer, PingPongForwardAndRamping) {
