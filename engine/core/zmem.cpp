@@ -93,8 +93,9 @@ CZMem::CZMem()
     FragmentBound = 0;
     ListTail = &FreeList;
     FitTree = nullptr;
-    BucketFirst = nullptr;
-    FitLeaves = FitBuckets = 0;
+    BucketFirst = BucketLast = nullptr;
+    FitBits = nullptr;
+    FitBitLevels = FitLeaves = FitBuckets = 0;
     // Always there, so that MemoryInfoDump works in every build.
     InitializeCriticalSection(&SurveilLock);
 }
@@ -150,17 +151,29 @@ int CZMem::InitHeap(unsigned long size)
     HeapSize = (uint32_t)heapSize;
     ArenaEnd = ArenaBase + HeapSize;
 
-    // The fragment index, zeroed: no fragments.
+    // The fragment index, zeroed (no fragments), in one block: the tree,
+    // each bucket's first and last fragment, the bitmap's levels.
     FitBuckets = (uint32_t)((heapSize + (1u << ZMEM_INDEX_BUCKET_SHIFT) - 1) >> ZMEM_INDEX_BUCKET_SHIFT);
     FitLeaves = 1;
     while (FitLeaves < FitBuckets)
         FitLeaves <<= 1;
-    FitTree = (uint32_t*)HeapAlloc(HeapHandle, HEAP_ZERO_MEMORY | HEAP_NO_SERIALIZE,
-                                   (SIZE_T)FitLeaves * 2 * sizeof(uint32_t));
-    BucketFirst = (uintptr_t*)HeapAlloc(HeapHandle, HEAP_ZERO_MEMORY | HEAP_NO_SERIALIZE,
-                                        (SIZE_T)FitBuckets * sizeof(uintptr_t));
-    if (!FitTree || !BucketFirst)
+    uint32_t bitWords = 0;
+    FitBitLevels = 0;
+    for (uint32_t bits = FitBuckets, words = 0; words != 1; bits = words) {
+        // One word more than the bits need: a search may start one bucket
+        // past the last (at the arena end).
+        words = (bits >> 5) + 1;
+        FitBitStart[FitBitLevels++] = bitWords;
+        bitWords += words;
+    }
+    const SIZE_T indexBytes = (SIZE_T)FitLeaves * 2 * sizeof(uint32_t) + (SIZE_T)FitBuckets * 2 * sizeof(uintptr_t) +
+                              (SIZE_T)bitWords * sizeof(uint32_t);
+    FitTree = (uint32_t*)HeapAlloc(HeapHandle, HEAP_ZERO_MEMORY | HEAP_NO_SERIALIZE, indexBytes);
+    if (!FitTree)
         MEM_Fatal(Debug, "Sorry I can't alloc Heap!");
+    BucketFirst = (uintptr_t*)(FitTree + 2 * FitLeaves);
+    BucketLast = BucketFirst + FitBuckets;
+    FitBits = (uint32_t*)(BucketLast + FitBuckets);
 
 #if ZARQUEL_MEM_SURVEIL
     WatchStop = CreateEventA(NULL, FALSE, FALSE, NULL);
@@ -191,10 +204,10 @@ int CZMem::DoneHeap()
     }
 #endif
     HeapFree(HeapHandle, HEAP_NO_SERIALIZE, FitTree);
-    HeapFree(HeapHandle, HEAP_NO_SERIALIZE, BucketFirst);
     FitTree = nullptr;
-    BucketFirst = nullptr;
-    FitLeaves = FitBuckets = 0;
+    BucketFirst = BucketLast = nullptr;
+    FitBits = nullptr;
+    FitBitLevels = FitLeaves = FitBuckets = 0;
     HeapFree(HeapHandle, HEAP_NO_SERIALIZE, SurveilTable);
     HeapDestroy(HeapHandle);
     HeapHandle = NULL;
@@ -226,54 +239,132 @@ void CZMem::MEM_CheckCallingThread()
 
 // ---------------------------------------------------------------------------
 // The fragment index. Every change to the list in the arena is made first;
-// the index is then brought up to date from it.
+// the index is then brought up to date from it, one fragment at a time.
 
 uint32_t CZMem::MEM_BucketOf(uintptr_t address) const
 {
     return (uint32_t)((address - (uintptr_t)ArenaBase) >> ZMEM_INDEX_BUCKET_SHIFT);
 }
 
-// Recounts the longest fragment starting in `bucket` and carries it up the
-// tree as far as a maximum changes.
-void CZMem::MEM_Reindex(uint32_t bucket)
+// Sets a bucket's longest fragment and carries it up the tree as far as a
+// maximum changes.
+void CZMem::MEM_SetLongest(uint32_t bucket, uint32_t longest)
 {
-    const uintptr_t top = (uintptr_t)Top;
-    const uintptr_t end = (uintptr_t)ArenaBase + ((uintptr_t)(bucket + 1) << ZMEM_INDEX_BUCKET_SHIFT);
-    uint32_t longest = 0;
-    for (uintptr_t f = BucketFirst[bucket]; f && f != top && f < end; f = MEM_FragmentNext(f)) {
-        const uint32_t length = MEM_FragmentLength(f);
-        if (length > longest)
-            longest = length;
-    }
     uint32_t node = FitLeaves + bucket;
+    const uint32_t old = FitTree[node];
     FitTree[node] = longest;
-    for (node >>= 1; node; node >>= 1) {
-        const uint32_t left = FitTree[2 * node], right = FitTree[2 * node + 1];
-        const uint32_t most = left > right ? left : right;
-        if (FitTree[node] == most)
-            break;
-        FitTree[node] = most;
+    if (longest > old) {
+        for (node >>= 1; node && FitTree[node] < longest; node >>= 1)
+            FitTree[node] = longest;
+    } else {
+        for (; node > 1; node >>= 1) {
+            const uint32_t sibling = FitTree[node ^ 1];
+            const uint32_t most = sibling > longest ? sibling : longest;
+            if (FitTree[node >> 1] == most)
+                break;
+            FitTree[node >> 1] = longest = most;
+        }
     }
     FragmentBound = FitTree[1];
 }
 
-// A fragment now in the list.
-void CZMem::MEM_Index(uintptr_t fragment)
+// The longest fragment of a bucket that holds some, from the list.
+uint32_t CZMem::MEM_Longest(uint32_t bucket) const
 {
-    const uint32_t bucket = MEM_BucketOf(fragment);
-    if (!BucketFirst[bucket] || fragment < BucketFirst[bucket])
-        BucketFirst[bucket] = fragment;
-    MEM_Reindex(bucket);
+    const uintptr_t last = BucketLast[bucket];
+    uint32_t longest = 0;
+    for (uintptr_t f = BucketFirst[bucket];; f = MEM_FragmentNext(f)) {
+        const uint32_t length = MEM_FragmentLength(f);
+        longest = length > longest ? length : longest;
+        if (f == last)
+            return longest;
+    }
 }
 
-// A fragment gone from the list; `successor` is what now follows its place.
-void CZMem::MEM_Unindex(uintptr_t fragment, uintptr_t successor)
+// The bitmap of buckets holding fragments has one bit a bucket on its
+// lowest level and one bit a word of the level below on each level above,
+// up to a level of one word.
+void CZMem::MEM_MarkBucket(uint32_t bucket, bool used)
+{
+    for (uint32_t level = 0; level < FitBitLevels; level++) {
+        uint32_t& word = FitBits[FitBitStart[level] + (bucket >> 5)];
+        const uint32_t bit = 1u << (bucket & 31);
+        const uint32_t was = word;
+        word = used ? was | bit : was & ~bit;
+        if (used ? was != 0 : word != 0)
+            return;   // the levels above already say so
+        bucket >>= 5;
+    }
+}
+
+// The highest bucket below `bucket` that holds a fragment, or ZMEM_NO_BUCKET.
+uint32_t CZMem::MEM_PrevBucket(uint32_t bucket) const
+{
+    uint32_t level = 0, at = bucket;
+    for (;; level++) {
+        if (level == FitBitLevels)
+            return ZMEM_NO_BUCKET;
+        const uint32_t below = FitBits[FitBitStart[level] + (at >> 5)] & ((1u << (at & 31)) - 1);
+        if (below) {
+            at = (at & ~31u) | (31 - __builtin_clz(below));
+            break;
+        }
+        at >>= 5;
+    }
+    while (level-- > 0)
+        at = (at << 5) | (31 - __builtin_clz(FitBits[FitBitStart[level] + at]));
+    return at;
+}
+
+// A fragment now in the list.
+void CZMem::MEM_Added(uintptr_t fragment, uint32_t length)
+{
+    const uint32_t bucket = MEM_BucketOf(fragment);
+    if (!BucketFirst[bucket]) {
+        BucketFirst[bucket] = BucketLast[bucket] = fragment;
+        MEM_MarkBucket(bucket, true);
+    } else if (fragment < BucketFirst[bucket]) {
+        BucketFirst[bucket] = fragment;
+    } else if (fragment > BucketLast[bucket]) {
+        BucketLast[bucket] = fragment;
+    }
+    if (length > FitTree[FitLeaves + bucket])
+        MEM_SetLongest(bucket, length);
+}
+
+// A fragment of `length` bytes gone from the list, between `before` (the
+// fragment in front of it, 0 for none) and `after` (the one behind, or top).
+void CZMem::MEM_Removed(uintptr_t fragment, uint32_t length, uintptr_t before, uintptr_t after)
 {
     const uint32_t bucket = MEM_BucketOf(fragment);
     if (BucketFirst[bucket] == fragment)
-        BucketFirst[bucket] =
-            successor != (uintptr_t)Top && MEM_BucketOf(successor) == bucket ? successor : 0;
-    MEM_Reindex(bucket);
+        BucketFirst[bucket] = after != (uintptr_t)Top && MEM_BucketOf(after) == bucket ? after : 0;
+    if (BucketLast[bucket] == fragment)
+        BucketLast[bucket] = before && MEM_BucketOf(before) == bucket ? before : 0;
+    if (!BucketFirst[bucket]) {
+        MEM_MarkBucket(bucket, false);
+        MEM_SetLongest(bucket, 0);
+    } else if (length == FitTree[FitLeaves + bucket]) {
+        MEM_SetLongest(bucket, MEM_Longest(bucket));
+    }
+}
+
+// The front of a fragment handed out: the rest, `length` bytes at `rest`,
+// takes its place in the list.
+void CZMem::MEM_Shortened(uintptr_t fragment, uint32_t oldLength, uintptr_t before, uintptr_t rest, uint32_t length)
+{
+    const uint32_t bucket = MEM_BucketOf(fragment);
+    if (MEM_BucketOf(rest) != bucket) {
+        MEM_Removed(fragment, oldLength, before, rest);
+        MEM_Added(rest, length);
+        return;
+    }
+    if (BucketFirst[bucket] == fragment)
+        BucketFirst[bucket] = rest;
+    if (BucketLast[bucket] == fragment)
+        BucketLast[bucket] = rest;
+    if (oldLength == FitTree[FitLeaves + bucket])
+        MEM_SetLongest(bucket, BucketFirst[bucket] == BucketLast[bucket] ? length : MEM_Longest(bucket));
 }
 
 // Empties the index: only buckets below top can hold fragments.
@@ -283,8 +374,11 @@ void CZMem::MEM_ClearIndex()
     if (last >= FitBuckets)
         last = FitBuckets - 1;
     memset(BucketFirst, 0, (size_t)(last + 1) * sizeof(uintptr_t));
+    memset(BucketLast, 0, (size_t)(last + 1) * sizeof(uintptr_t));
     for (uint32_t lo = FitLeaves, hi = FitLeaves + last; lo; lo >>= 1, hi >>= 1)
         memset(&FitTree[lo], 0, (size_t)(hi - lo + 1) * sizeof(uint32_t));
+    for (uint32_t level = 0, words = (last >> 5) + 1; level < FitBitLevels; level++, words = (words >> 5) + 1)
+        memset(&FitBits[FitBitStart[level]], 0, (size_t)words * sizeof(uint32_t));
     FragmentBound = 0;
 }
 
@@ -298,33 +392,26 @@ uint32_t CZMem::MEM_CoverSpan() const
     return span < levels ? span : levels;
 }
 
-// The link word of the last fragment below `address` (below top), or the head.
-MemWord* CZMem::MEM_LinkBefore(uintptr_t address)
+// The last fragment starting below `address` (at most top), 0 for none.
+uintptr_t CZMem::MEM_FragmentBefore(uintptr_t address) const
 {
-    const uintptr_t top = (uintptr_t)Top;
-    const uint32_t bucket = MEM_BucketOf(address);
-    uintptr_t f = BucketFirst[bucket];
-    if (!f || f >= address) {
-        // The nearest bucket to the left that holds a fragment: under the
-        // deepest non-empty left sibling on the way down to `bucket`. The way
-        // is known, so it is taken without branches.
-        const uint32_t span = MEM_CoverSpan();
-        uint32_t node = FitLeaves >> span, left = 0;
-        for (uint32_t bit = span; bit-- > 0;) {
-            const uint32_t l = 2 * node;
-            const uint32_t right = (bucket >> bit) & 1;
-            left = right && FitTree[l] ? l : left;
-            node = l + right;
+    uint32_t bucket = MEM_BucketOf(address);
+    if (bucket < FitBuckets) {
+        uintptr_t f = BucketFirst[bucket];
+        if (f && f < address) {
+            if (BucketLast[bucket] < address)
+                return BucketLast[bucket];
+            // Some fragment of this bucket lies at or above `address`, so
+            // the walk ends inside the bucket.
+            for (uintptr_t n = MEM_FragmentNext(f); n < address; n = MEM_FragmentNext(n))
+                f = n;
+            return f;
         }
-        if (!left)
-            return &FreeList;
-        while (left < FitLeaves)
-            left = 2 * left + 1 - (FitTree[2 * left + 1] == 0);
-        f = BucketFirst[left - FitLeaves];
+    } else {
+        bucket = FitBuckets;
     }
-    for (uintptr_t n = MEM_FragmentNext(f); n != top && n < address; n = MEM_FragmentNext(n))
-        f = n;
-    return MEM_Word(f);
+    bucket = MEM_PrevBucket(bucket);
+    return bucket == ZMEM_NO_BUCKET ? 0 : BucketLast[bucket];
 }
 
 // First fit over the address-ordered free list, then the space above top.
@@ -335,33 +422,40 @@ void* CZMem::MEM_Get(uint32_t size)
     const uintptr_t top = (uintptr_t)Top;
     const uint32_t wanted = size ? size : 1;   // an empty leaf never fits
     if (wanted <= FitTree[1]) {
-        // Descends without branches: the way down is as good as random.
-        uint32_t node = FitLeaves >> MEM_CoverSpan();
+        // First fit packs the low end, so the answer tends to lie near it:
+        // up the left edge of the tree to the smallest subtree from the
+        // arena base that holds one, then down it without branches (the way
+        // down is as good as random).
+        uint32_t node = FitLeaves;
+        while (FitTree[node] < wanted)
+            node >>= 1;
         while (node < FitLeaves)
             node = 2 * node + (FitTree[2 * node] < wanted);
         const uint32_t bucket = node - FitLeaves;
-        uintptr_t fragment = BucketFirst[bucket];
-        MemWord* link = MEM_LinkBefore(fragment);
-        while (MEM_FragmentLength(fragment) < wanted) {
-            link = MEM_Word(fragment);
+        uintptr_t fragment = BucketFirst[bucket], before = 0;
+        uint32_t length;
+        while ((length = MEM_FragmentLength(fragment)) < wanted) {
+            before = fragment;
             fragment = MEM_FragmentNext(fragment);
         }
-        const uint32_t length = MEM_FragmentLength(fragment);
+        if (!before) {
+            const uint32_t prev = MEM_PrevBucket(bucket);
+            before = prev == ZMEM_NO_BUCKET ? 0 : BucketLast[prev];
+        }
+        MemWord* link = before ? MEM_Word(before) : &FreeList;
         const uintptr_t next = MEM_FragmentNext(fragment);
         if (length == size) {
             MEM_Relink(link, next);
             if (next == top)
                 ListTail = link;
-            MEM_Unindex(fragment, next);
+            MEM_Removed(fragment, length, before, next);
         } else {
             const uintptr_t rest = fragment + size;
             MEM_WriteFragment(rest, next, length - size);
             MEM_Relink(link, rest);
             if (next == top)
                 ListTail = MEM_Word(rest);
-            MEM_Unindex(fragment, rest);
-            if (MEM_BucketOf(rest) != bucket)
-                MEM_Index(rest);
+            MEM_Shortened(fragment, length, before, rest, length - size);
         }
         return (void*)fragment;
     }
@@ -384,12 +478,13 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
     uintptr_t end = start + size;
 
     // Above the last fragment: no search needed.
-    MemWord* link = ListTail;
-    if (ListTail != &FreeList && (uintptr_t)ListTail >= start)
-        link = MEM_LinkBefore(start);
-    const uintptr_t before = link == &FreeList ? 0 : (uintptr_t)link;
+    uintptr_t before = ListTail == &FreeList ? 0 : (uintptr_t)ListTail;
+    if (before >= start)
+        before = MEM_FragmentBefore(start);
+    MemWord* link = before ? MEM_Word(before) : &FreeList;
     if (before) {
-        const uintptr_t beforeEnd = before + MEM_FragmentLength(before);
+        const uint32_t beforeLength = MEM_FragmentLength(before);
+        const uintptr_t beforeEnd = before + beforeLength;
         if (beforeEnd > start)
             return false;
         if (beforeEnd == start) {
@@ -398,25 +493,29 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
             if (next != top && next < end)
                 return false;
             uintptr_t joined = 0;
+            uint32_t joinedLength = 0;
             if (next != top && next == end) {
                 joined = next;
-                end = next + MEM_FragmentLength(next);
+                joinedLength = MEM_FragmentLength(next);
+                end = next + joinedLength;
                 next = MEM_FragmentNext(next);
             }
             if (end == top) {
                 // No fragment ends at top, so nothing joined from above: the
                 // fragment before becomes top, and the link to it holds top.
+                const uintptr_t ahead = MEM_FragmentBefore(before);
                 Top = (uint8_t*)before;
-                ListTail = MEM_LinkBefore(before);
-                MEM_Unindex(before, before);
+                ListTail = ahead ? MEM_Word(ahead) : &FreeList;
+                MEM_Removed(before, beforeLength, ahead, before);
                 return true;
             }
-            MEM_WriteFragment(before, next, (uint32_t)(end - before));
+            const uint32_t length = (uint32_t)(end - before);
+            MEM_WriteFragment(before, next, length);
             if (next == top)
                 ListTail = MEM_Word(before);
+            MEM_Added(before, length);
             if (joined)
-                MEM_Unindex(joined, next);
-            MEM_Reindex(MEM_BucketOf(before));
+                MEM_Removed(joined, joinedLength, before, next);
             return true;
         }
     }
@@ -424,12 +523,14 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
     const uintptr_t fragment = *link & ~(MemWord)ZMEM_LINK_HAS_SIZE;   // the first above start
     uintptr_t next = fragment;
     uintptr_t joined = 0;
+    uint32_t joinedLength = 0;
     if (fragment != top) {
         if (end > fragment)
             return false;
         if (end == fragment) {
             joined = fragment;
-            end = fragment + MEM_FragmentLength(fragment);
+            joinedLength = MEM_FragmentLength(fragment);
+            end = fragment + joinedLength;
             next = MEM_FragmentNext(fragment);
         }
     }
@@ -439,13 +540,14 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
         ListTail = link;
         return true;
     }
-    MEM_WriteFragment(start, next, (uint32_t)(end - start));
+    const uint32_t length = (uint32_t)(end - start);
+    MEM_WriteFragment(start, next, length);
     MEM_Relink(link, start);
     if (next == top)
         ListTail = MEM_Word(start);
+    MEM_Added(start, length);
     if (joined)
-        MEM_Unindex(joined, next);
-    MEM_Index(start);
+        MEM_Removed(joined, joinedLength, start, next);
     return true;
 }
 
