@@ -238,8 +238,11 @@ void CZMem::MEM_CheckCallingThread()
 }
 
 // ---------------------------------------------------------------------------
-// The fragment index. Every change to the list in the arena is made first;
-// the index is then brought up to date from it, one fragment at a time.
+// The fragment index. A fragment belongs to the bucket of its last byte: a
+// block cut from a fragment's front leaves the rest in the same bucket, so
+// the commonest change touches one bucket and no bit. The index is brought up
+// to date one fragment at a time, after the change to the list in the arena
+// (MEM_Removed: while the list still holds the fragment).
 
 uint32_t CZMem::MEM_BucketOf(uintptr_t address) const
 {
@@ -248,33 +251,35 @@ uint32_t CZMem::MEM_BucketOf(uintptr_t address) const
 
 // Sets a bucket's longest fragment and carries it up the tree as far as a
 // maximum changes.
-void CZMem::MEM_SetLongest(uint32_t bucket, uint32_t longest)
+inline void CZMem::MEM_SetLongest(uint32_t bucket, uint32_t longest)
 {
+    uint32_t* const tree = FitTree;
     uint32_t node = FitLeaves + bucket;
-    const uint32_t old = FitTree[node];
-    FitTree[node] = longest;
+    const uint32_t old = tree[node];
+    tree[node] = longest;
     if (longest > old) {
-        for (node >>= 1; node && FitTree[node] < longest; node >>= 1)
-            FitTree[node] = longest;
+        for (node >>= 1; node && tree[node] < longest; node >>= 1)
+            tree[node] = longest;
     } else {
         for (; node > 1; node >>= 1) {
-            const uint32_t sibling = FitTree[node ^ 1];
+            const uint32_t sibling = tree[node ^ 1];
             const uint32_t most = sibling > longest ? sibling : longest;
-            if (FitTree[node >> 1] == most)
+            if (tree[node >> 1] == most)
                 break;
-            FitTree[node >> 1] = longest = most;
+            tree[node >> 1] = longest = most;
         }
     }
-    FragmentBound = FitTree[1];
+    FragmentBound = tree[1];
 }
 
-// The longest fragment of a bucket that holds some, from the list.
-uint32_t CZMem::MEM_Longest(uint32_t bucket) const
+// The longest fragment of a bucket that holds some, from the list, leaving
+// out `gone` (a fragment the list still holds, 0 for none).
+uint32_t CZMem::MEM_Longest(uint32_t bucket, uintptr_t gone) const
 {
     const uintptr_t last = BucketLast[bucket];
     uint32_t longest = 0;
     for (uintptr_t f = BucketFirst[bucket];; f = MEM_FragmentNext(f)) {
-        const uint32_t length = MEM_FragmentLength(f);
+        const uint32_t length = f == gone ? 0 : MEM_FragmentLength(f);
         longest = length > longest ? length : longest;
         if (f == last)
             return longest;
@@ -300,11 +305,12 @@ void CZMem::MEM_MarkBucket(uint32_t bucket, bool used)
 // The highest bucket below `bucket` that holds a fragment, or ZMEM_NO_BUCKET.
 uint32_t CZMem::MEM_PrevBucket(uint32_t bucket) const
 {
+    const uint32_t* const bits = FitBits;
     uint32_t level = 0, at = bucket;
     for (;; level++) {
         if (level == FitBitLevels)
             return ZMEM_NO_BUCKET;
-        const uint32_t below = FitBits[FitBitStart[level] + (at >> 5)] & ((1u << (at & 31)) - 1);
+        const uint32_t below = bits[FitBitStart[level] + (at >> 5)] & ((1u << (at & 31)) - 1);
         if (below) {
             at = (at & ~31u) | (31 - __builtin_clz(below));
             break;
@@ -312,14 +318,14 @@ uint32_t CZMem::MEM_PrevBucket(uint32_t bucket) const
         at >>= 5;
     }
     while (level-- > 0)
-        at = (at << 5) | (31 - __builtin_clz(FitBits[FitBitStart[level] + at]));
+        at = (at << 5) | (31 - __builtin_clz(bits[FitBitStart[level] + at]));
     return at;
 }
 
-// A fragment now in the list.
+// A fragment of `length` bytes now in the list.
 void CZMem::MEM_Added(uintptr_t fragment, uint32_t length)
 {
-    const uint32_t bucket = MEM_BucketOf(fragment);
+    const uint32_t bucket = MEM_BucketOf(fragment + length - 1);
     if (!BucketFirst[bucket]) {
         BucketFirst[bucket] = BucketLast[bucket] = fragment;
         MEM_MarkBucket(bucket, true);
@@ -332,39 +338,47 @@ void CZMem::MEM_Added(uintptr_t fragment, uint32_t length)
         MEM_SetLongest(bucket, length);
 }
 
-// A fragment of `length` bytes gone from the list, between `before` (the
-// fragment in front of it, 0 for none) and `after` (the one behind, or top).
+// A fragment of `length` bytes about to leave the list, which still links
+// to it; `before` is the fragment in front of it when known (else 0) and
+// `after` the one behind it, or top.
 void CZMem::MEM_Removed(uintptr_t fragment, uint32_t length, uintptr_t before, uintptr_t after)
 {
-    const uint32_t bucket = MEM_BucketOf(fragment);
-    if (BucketFirst[bucket] == fragment)
-        BucketFirst[bucket] = after != (uintptr_t)Top && MEM_BucketOf(after) == bucket ? after : 0;
-    if (BucketLast[bucket] == fragment)
-        BucketLast[bucket] = before && MEM_BucketOf(before) == bucket ? before : 0;
-    if (!BucketFirst[bucket]) {
+    const uint32_t bucket = MEM_BucketOf(fragment + length - 1);
+    const uintptr_t first = BucketFirst[bucket], last = BucketLast[bucket];
+    if (first == fragment && last == fragment) {
+        BucketFirst[bucket] = BucketLast[bucket] = 0;
         MEM_MarkBucket(bucket, false);
         MEM_SetLongest(bucket, 0);
-    } else if (length == FitTree[FitLeaves + bucket]) {
-        MEM_SetLongest(bucket, MEM_Longest(bucket));
-    }
-}
-
-// The front of a fragment handed out: the rest, `length` bytes at `rest`,
-// takes its place in the list.
-void CZMem::MEM_Shortened(uintptr_t fragment, uint32_t oldLength, uintptr_t before, uintptr_t rest, uint32_t length)
-{
-    const uint32_t bucket = MEM_BucketOf(fragment);
-    if (MEM_BucketOf(rest) != bucket) {
-        MEM_Removed(fragment, oldLength, before, rest);
-        MEM_Added(rest, length);
         return;
     }
-    if (BucketFirst[bucket] == fragment)
-        BucketFirst[bucket] = rest;
-    if (BucketLast[bucket] == fragment)
-        BucketLast[bucket] = rest;
-    if (oldLength == FitTree[FitLeaves + bucket])
-        MEM_SetLongest(bucket, BucketFirst[bucket] == BucketLast[bucket] ? length : MEM_Longest(bucket));
+    if (first == fragment) {
+        BucketFirst[bucket] = after;   // more of the bucket follows
+    } else if (last == fragment) {
+        // The one in front belongs to the bucket too.
+        if (!before)
+            for (before = first; MEM_FragmentNext(before) != fragment;)
+                before = MEM_FragmentNext(before);
+        BucketLast[bucket] = before;
+    }
+    if (length == FitTree[FitLeaves + bucket])
+        MEM_SetLongest(bucket, MEM_Longest(bucket, fragment));
+}
+
+// A fragment's front moved (its end did not): `fragment`, `oldLength` bytes,
+// is now `now`, `length` bytes, in the same bucket.
+inline void CZMem::MEM_Moved(uintptr_t fragment, uint32_t oldLength, uintptr_t now, uint32_t length)
+{
+    const uint32_t bucket = MEM_BucketOf(fragment + oldLength - 1);
+    const uintptr_t first = BucketFirst[bucket], last = BucketLast[bucket];
+    if (first == fragment)
+        BucketFirst[bucket] = now;
+    if (last == fragment)
+        BucketLast[bucket] = now;
+    const uint32_t longest = FitTree[FitLeaves + bucket];
+    if (length > longest)
+        MEM_SetLongest(bucket, length);
+    else if (oldLength == longest && length < oldLength)
+        MEM_SetLongest(bucket, first == last ? length : MEM_Longest(bucket, 0));
 }
 
 // Empties the index: only buckets below top can hold fragments.
@@ -382,17 +396,8 @@ void CZMem::MEM_ClearIndex()
     FragmentBound = 0;
 }
 
-// Levels of the subtree that covers every bucket up to top's (all the
-// fragments lie below top); its root is FitLeaves >> span.
-uint32_t CZMem::MEM_CoverSpan() const
-{
-    const uint32_t topBucket = MEM_BucketOf((uintptr_t)Top);
-    const uint32_t span = topBucket ? 32 - __builtin_clz(topBucket) : 0;   // 2^span > topBucket
-    const uint32_t levels = __builtin_ctz(FitLeaves);
-    return span < levels ? span : levels;
-}
-
-// The last fragment starting below `address` (at most top), 0 for none.
+// The last fragment starting below `address` (at most top), 0 for none,
+// when no fragment spans `address`; otherwise one in front of that fragment.
 uintptr_t CZMem::MEM_FragmentBefore(uintptr_t address) const
 {
     uint32_t bucket = MEM_BucketOf(address);
@@ -421,17 +426,19 @@ void* CZMem::MEM_Get(uint32_t size)
 {
     const uintptr_t top = (uintptr_t)Top;
     const uint32_t wanted = size ? size : 1;   // an empty leaf never fits
-    if (wanted <= FitTree[1]) {
+    const uint32_t* const tree = FitTree;
+    const uint32_t leaves = FitLeaves;
+    if (wanted <= tree[1]) {
         // First fit packs the low end, so the answer tends to lie near it:
         // up the left edge of the tree to the smallest subtree from the
         // arena base that holds one, then down it without branches (the way
         // down is as good as random).
-        uint32_t node = FitLeaves;
-        while (FitTree[node] < wanted)
+        uint32_t node = leaves;
+        while (tree[node] < wanted)
             node >>= 1;
-        while (node < FitLeaves)
-            node = 2 * node + (FitTree[2 * node] < wanted);
-        const uint32_t bucket = node - FitLeaves;
+        while (node < leaves)
+            node = 2 * node + (tree[2 * node] < wanted);
+        const uint32_t bucket = node - leaves;
         uintptr_t fragment = BucketFirst[bucket], before = 0;
         uint32_t length;
         while ((length = MEM_FragmentLength(fragment)) < wanted) {
@@ -445,17 +452,17 @@ void* CZMem::MEM_Get(uint32_t size)
         MemWord* link = before ? MEM_Word(before) : &FreeList;
         const uintptr_t next = MEM_FragmentNext(fragment);
         if (length == size) {
+            MEM_Removed(fragment, length, before, next);
             MEM_Relink(link, next);
             if (next == top)
                 ListTail = link;
-            MEM_Removed(fragment, length, before, next);
         } else {
             const uintptr_t rest = fragment + size;
             MEM_WriteFragment(rest, next, length - size);
             MEM_Relink(link, rest);
             if (next == top)
                 ListTail = MEM_Word(rest);
-            MEM_Shortened(fragment, length, before, rest, length - size);
+            MEM_Moved(fragment, length, rest, length - size);
         }
         return (void*)fragment;
     }
@@ -492,43 +499,47 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
             uintptr_t next = MEM_FragmentNext(before);
             if (next != top && next < end)
                 return false;
-            uintptr_t joined = 0;
-            uint32_t joinedLength = 0;
-            if (next != top && next == end) {
-                joined = next;
-                joinedLength = MEM_FragmentLength(next);
-                end = next + joinedLength;
-                next = MEM_FragmentNext(next);
-            }
             if (end == top) {
-                // No fragment ends at top, so nothing joined from above: the
+                // No fragment ends at top, so nothing joins from above: the
                 // fragment before becomes top, and the link to it holds top.
                 const uintptr_t ahead = MEM_FragmentBefore(before);
+                MEM_Removed(before, beforeLength, ahead, top);
                 Top = (uint8_t*)before;
                 ListTail = ahead ? MEM_Word(ahead) : &FreeList;
-                MEM_Removed(before, beforeLength, ahead, before);
                 return true;
             }
-            const uint32_t length = (uint32_t)(end - before);
-            MEM_WriteFragment(before, next, length);
+            if (next == end) {
+                // All three are one fragment now, which ends where the one
+                // after ended.
+                const uint32_t joinedLength = MEM_FragmentLength(next);
+                MEM_Removed(before, beforeLength, 0, next);
+                MEM_Moved(next, joinedLength, before, (uint32_t)(next + joinedLength - before));
+                end = next + joinedLength;
+                next = MEM_FragmentNext(next);
+                MEM_WriteFragment(before, next, (uint32_t)(end - before));
+            } else {
+                const uint32_t length = (uint32_t)(end - before);
+                if (MEM_BucketOf(beforeEnd - 1) == MEM_BucketOf(end - 1)) {
+                    MEM_Moved(before, beforeLength, before, length);
+                } else {
+                    MEM_Removed(before, beforeLength, 0, next);
+                    MEM_Added(before, length);
+                }
+                MEM_WriteFragment(before, next, length);
+            }
             if (next == top)
                 ListTail = MEM_Word(before);
-            MEM_Added(before, length);
-            if (joined)
-                MEM_Removed(joined, joinedLength, before, next);
             return true;
         }
     }
 
     const uintptr_t fragment = *link & ~(MemWord)ZMEM_LINK_HAS_SIZE;   // the first above start
     uintptr_t next = fragment;
-    uintptr_t joined = 0;
     uint32_t joinedLength = 0;
     if (fragment != top) {
         if (end > fragment)
             return false;
         if (end == fragment) {
-            joined = fragment;
             joinedLength = MEM_FragmentLength(fragment);
             end = fragment + joinedLength;
             next = MEM_FragmentNext(fragment);
@@ -541,13 +552,14 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
         return true;
     }
     const uint32_t length = (uint32_t)(end - start);
+    if (joinedLength)
+        MEM_Moved(fragment, joinedLength, start, length);
     MEM_WriteFragment(start, next, length);
     MEM_Relink(link, start);
     if (next == top)
         ListTail = MEM_Word(start);
-    MEM_Added(start, length);
-    if (joined)
-        MEM_Removed(joined, joinedLength, start, next);
+    if (!joinedLength)
+        MEM_Added(start, length);
     return true;
 }
 

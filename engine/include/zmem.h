@@ -115,8 +115,9 @@ public:
     // for a freed region's neighbours are logarithmic; the list in the arena
     // stays the truth and decides every address. FitTree is a max-tree over
     // the buckets (FitLeaves leaves from index FitLeaves on): a leaf holds the
-    // longest fragment starting in its bucket, 0 for none. BucketFirst and
-    // BucketLast hold each bucket's lowest and highest fragment, 0 for none.
+    // longest fragment of its bucket, 0 for none; a fragment belongs to the
+    // bucket of its last byte. BucketFirst and BucketLast hold each bucket's
+    // lowest and highest fragment, 0 for none.
     // FitBits marks the buckets that hold fragments, in FitBitLevels levels
     // (level n from FitBits + FitBitStart[n]); each bit of a level above the
     // lowest stands for a nonzero word of the level below.
@@ -143,12 +144,12 @@ private:
     bool MEM_Free(uint8_t* pointer, uint32_t size);
     uint32_t MEM_BucketOf(uintptr_t address) const;
     void MEM_SetLongest(uint32_t bucket, uint32_t longest);
-    uint32_t MEM_Longest(uint32_t bucket) const;
+    uint32_t MEM_Longest(uint32_t bucket, uintptr_t gone) const;
     void MEM_MarkBucket(uint32_t bucket, bool used);
     uint32_t MEM_PrevBucket(uint32_t bucket) const;
     void MEM_Added(uintptr_t fragment, uint32_t length);
     void MEM_Removed(uintptr_t fragment, uint32_t length, uintptr_t before, uintptr_t after);
-    void MEM_Shortened(uintptr_t fragment, uint32_t oldLength, uintptr_t before, uintptr_t rest, uint32_t length);
+    void MEM_Moved(uintptr_t fragment, uint32_t oldLength, uintptr_t now, uint32_t length);
     void MEM_ClearIndex();
     uint32_t MEM_CoverSpan() const;
     uintptr_t MEM_FragmentBefore(uintptr_t address) const;

@@ -76,7 +76,7 @@ inline ::testing::AssertionResult MemListIsSound(const CZMem& m)
     std::vector<uintptr_t> first(m.FitBuckets, 0), last(m.FitBuckets, 0);
     std::vector<uint32_t> longest(m.FitLeaves, 0);
     for (const MemFragment& a : f) {
-        const uint32_t b = (uint32_t)((a.At - (uintptr_t)m.ArenaBase) >> ZMEM_INDEX_BUCKET_SHIFT);
+        const uint32_t b = (uint32_t)((a.At + a.Length - 1 - (uintptr_t)m.ArenaBase) >> ZMEM_INDEX_BUCKET_SHIFT);
         if (!first[b])
             first[b] = a.At;
         last[b] = a.At;
