@@ -250,7 +250,10 @@ uint32_t CZMem::MEM_BucketOf(uintptr_t address) const
 }
 
 // Sets a bucket's longest fragment and carries it up the tree as far as a
-// maximum changes.
+// maximum changes. Where a climb stops is as good as random, so the first
+// ZMEM_INDEX_EAGER_LEVELS levels are written without a test (rewriting a
+// node with the value it holds is harmless) and only the rare longer climb
+// branches.
 inline void CZMem::MEM_SetLongest(uint32_t bucket, uint32_t longest)
 {
     uint32_t* const tree = FitTree;
@@ -258,9 +261,20 @@ inline void CZMem::MEM_SetLongest(uint32_t bucket, uint32_t longest)
     const uint32_t old = tree[node];
     tree[node] = longest;
     if (longest > old) {
+        for (uint32_t i = 0; i < ZMEM_INDEX_EAGER_LEVELS && node > 1; i++) {
+            node >>= 1;
+            const uint32_t was = tree[node];
+            tree[node] = was > longest ? was : longest;
+        }
         for (node >>= 1; node && tree[node] < longest; node >>= 1)
             tree[node] = longest;
     } else {
+        for (uint32_t i = 0; i < ZMEM_INDEX_EAGER_LEVELS && node > 1; i++) {
+            const uint32_t sibling = tree[node ^ 1];
+            longest = sibling > longest ? sibling : longest;
+            node >>= 1;
+            tree[node] = longest;
+        }
         for (; node > 1; node >>= 1) {
             const uint32_t sibling = tree[node ^ 1];
             const uint32_t most = sibling > longest ? sibling : longest;

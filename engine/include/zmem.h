@@ -60,6 +60,8 @@ static_assert(sizeof(ZMEM_SURVEIL) == 16, "surveillance record is four words");
 // for 2^(8 + 5 * 5) bytes of arena, more than a 32-bit heap can have.
 #define ZMEM_INDEX_BIT_LEVELS 5
 #define ZMEM_NO_BUCKET 0xFFFFFFFFu
+// Tree levels above a changed leaf that are rewritten without a test.
+#define ZMEM_INDEX_EAGER_LEVELS 6
 
 class ZQAPI CZMem {
 public:
