@@ -317,12 +317,22 @@ void CZMem::MEM_MarkBucket(uint32_t bucket, bool used)
 }
 
 // The highest bucket below `bucket` that holds a fragment, or ZMEM_NO_BUCKET.
-uint32_t CZMem::MEM_PrevBucket(uint32_t bucket) const
+// Mostly one word of the lowest level answers (it starts the bitmap).
+inline uint32_t CZMem::MEM_PrevBucket(uint32_t bucket) const
+{
+    const uint32_t below = FitBits[bucket >> 5] & ((1u << (bucket & 31)) - 1);
+    if (below)
+        return (bucket & ~31u) | (31 - __builtin_clz(below));
+    return MEM_PrevBucketFar(bucket >> 5);
+}
+
+// The same from the level above, for the word `word` of the lowest level.
+uint32_t CZMem::MEM_PrevBucketFar(uint32_t word) const
 {
     const uint32_t* const bits = FitBits;
-    uint32_t level = 0, at = bucket;
+    uint32_t level = 1, at = word;
     for (;; level++) {
-        if (level == FitBitLevels)
+        if (level >= FitBitLevels)
             return ZMEM_NO_BUCKET;
         const uint32_t below = bits[FitBitStart[level] + (at >> 5)] & ((1u << (at & 31)) - 1);
         if (below) {
@@ -412,7 +422,7 @@ void CZMem::MEM_ClearIndex()
 
 // The last fragment starting below `address` (at most top), 0 for none,
 // when no fragment spans `address`; otherwise one in front of that fragment.
-uintptr_t CZMem::MEM_FragmentBefore(uintptr_t address) const
+inline uintptr_t CZMem::MEM_FragmentBefore(uintptr_t address) const
 {
     uint32_t bucket = MEM_BucketOf(address);
     if (bucket < FitBuckets) {

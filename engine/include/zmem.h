@@ -149,11 +149,11 @@ private:
     uint32_t MEM_Longest(uint32_t bucket, uintptr_t gone) const;
     void MEM_MarkBucket(uint32_t bucket, bool used);
     uint32_t MEM_PrevBucket(uint32_t bucket) const;
+    uint32_t MEM_PrevBucketFar(uint32_t word) const;
     void MEM_Added(uintptr_t fragment, uint32_t length);
     void MEM_Removed(uintptr_t fragment, uint32_t length, uintptr_t before, uintptr_t after);
     void MEM_Moved(uintptr_t fragment, uint32_t oldLength, uintptr_t now, uint32_t length);
     void MEM_ClearIndex();
-    uint32_t MEM_CoverSpan() const;
     uintptr_t MEM_FragmentBefore(uintptr_t address) const;
     static DWORD WINAPI MEM_Watchdog(void* self);
 };
