@@ -93,7 +93,7 @@ CZMem::CZMem()
     FragmentBound = 0;
     ListTail = &FreeList;
     FitTree = nullptr;
-    BucketFirst = BucketLast = nullptr;
+    Buckets = nullptr;
     FitBits = nullptr;
     FitBitLevels = FitLeaves = FitBuckets = 0;
     // Always there, so that MemoryInfoDump works in every build.
@@ -163,17 +163,18 @@ int CZMem::InitHeap(unsigned long size)
         // One word more than the bits need: a search may start one bucket
         // past the last (at the arena end).
         words = (bits >> 5) + 1;
+        if (FitBitLevels == ZMEM_INDEX_BIT_LEVELS)   // not with the size limit above
+            MEM_Fatal(Debug, "Sorry I can't alloc Heap!");
         FitBitStart[FitBitLevels++] = bitWords;
         bitWords += words;
     }
-    const SIZE_T indexBytes = (SIZE_T)FitLeaves * 2 * sizeof(uint32_t) + (SIZE_T)FitBuckets * 2 * sizeof(uintptr_t) +
+    const SIZE_T indexBytes = (SIZE_T)FitLeaves * 2 * sizeof(uint32_t) + (SIZE_T)FitBuckets * sizeof(ZMEM_BUCKET) +
                               (SIZE_T)bitWords * sizeof(uint32_t);
     FitTree = (uint32_t*)HeapAlloc(HeapHandle, HEAP_ZERO_MEMORY | HEAP_NO_SERIALIZE, indexBytes);
     if (!FitTree)
         MEM_Fatal(Debug, "Sorry I can't alloc Heap!");
-    BucketFirst = (uintptr_t*)(FitTree + 2 * FitLeaves);
-    BucketLast = BucketFirst + FitBuckets;
-    FitBits = (uint32_t*)(BucketLast + FitBuckets);
+    Buckets = (ZMEM_BUCKET*)(FitTree + 2 * FitLeaves);
+    FitBits = (uint32_t*)(Buckets + FitBuckets);
 
 #if ZARQUEL_MEM_SURVEIL
     WatchStop = CreateEventA(NULL, FALSE, FALSE, NULL);
@@ -205,7 +206,7 @@ int CZMem::DoneHeap()
 #endif
     HeapFree(HeapHandle, HEAP_NO_SERIALIZE, FitTree);
     FitTree = nullptr;
-    BucketFirst = BucketLast = nullptr;
+    Buckets = nullptr;
     FitBits = nullptr;
     FitBitLevels = FitLeaves = FitBuckets = 0;
     HeapFree(HeapHandle, HEAP_NO_SERIALIZE, SurveilTable);
@@ -290,9 +291,9 @@ inline void CZMem::MEM_SetLongest(uint32_t bucket, uint32_t longest)
 // out `gone` (a fragment the list still holds, 0 for none).
 uint32_t CZMem::MEM_Longest(uint32_t bucket, uintptr_t gone) const
 {
-    const uintptr_t last = BucketLast[bucket];
+    const uintptr_t last = Buckets[bucket].Last;
     uint32_t longest = 0;
-    for (uintptr_t f = BucketFirst[bucket];; f = MEM_FragmentNext(f)) {
+    for (uintptr_t f = Buckets[bucket].First;; f = MEM_FragmentNext(f)) {
         const uint32_t length = f == gone ? 0 : MEM_FragmentLength(f);
         longest = length > longest ? length : longest;
         if (f == last)
@@ -350,13 +351,14 @@ uint32_t CZMem::MEM_PrevBucketFar(uint32_t word) const
 void CZMem::MEM_Added(uintptr_t fragment, uint32_t length)
 {
     const uint32_t bucket = MEM_BucketOf(fragment + length - 1);
-    if (!BucketFirst[bucket]) {
-        BucketFirst[bucket] = BucketLast[bucket] = fragment;
+    ZMEM_BUCKET& b = Buckets[bucket];
+    if (!b.First) {
+        b.First = b.Last = fragment;
         MEM_MarkBucket(bucket, true);
-    } else if (fragment < BucketFirst[bucket]) {
-        BucketFirst[bucket] = fragment;
-    } else if (fragment > BucketLast[bucket]) {
-        BucketLast[bucket] = fragment;
+    } else if (fragment < b.First) {
+        b.First = fragment;
+    } else if (fragment > b.Last) {
+        b.Last = fragment;
     }
     if (length > FitTree[FitLeaves + bucket])
         MEM_SetLongest(bucket, length);
@@ -368,21 +370,22 @@ void CZMem::MEM_Added(uintptr_t fragment, uint32_t length)
 void CZMem::MEM_Removed(uintptr_t fragment, uint32_t length, uintptr_t before, uintptr_t after)
 {
     const uint32_t bucket = MEM_BucketOf(fragment + length - 1);
-    const uintptr_t first = BucketFirst[bucket], last = BucketLast[bucket];
+    ZMEM_BUCKET& b = Buckets[bucket];
+    const uintptr_t first = b.First, last = b.Last;
     if (first == fragment && last == fragment) {
-        BucketFirst[bucket] = BucketLast[bucket] = 0;
+        b.First = b.Last = 0;
         MEM_MarkBucket(bucket, false);
         MEM_SetLongest(bucket, 0);
         return;
     }
     if (first == fragment) {
-        BucketFirst[bucket] = after;   // more of the bucket follows
+        b.First = after;   // more of the bucket follows
     } else if (last == fragment) {
         // The one in front belongs to the bucket too.
         if (!before)
             for (before = first; MEM_FragmentNext(before) != fragment;)
                 before = MEM_FragmentNext(before);
-        BucketLast[bucket] = before;
+        b.Last = before;
     }
     if (length == FitTree[FitLeaves + bucket])
         MEM_SetLongest(bucket, MEM_Longest(bucket, fragment));
@@ -393,11 +396,12 @@ void CZMem::MEM_Removed(uintptr_t fragment, uint32_t length, uintptr_t before, u
 inline void CZMem::MEM_Moved(uintptr_t fragment, uint32_t oldLength, uintptr_t now, uint32_t length)
 {
     const uint32_t bucket = MEM_BucketOf(fragment + oldLength - 1);
-    const uintptr_t first = BucketFirst[bucket], last = BucketLast[bucket];
+    ZMEM_BUCKET& b = Buckets[bucket];
+    const uintptr_t first = b.First, last = b.Last;
     if (first == fragment)
-        BucketFirst[bucket] = now;
+        b.First = now;
     if (last == fragment)
-        BucketLast[bucket] = now;
+        b.Last = now;
     const uint32_t longest = FitTree[FitLeaves + bucket];
     if (length > longest)
         MEM_SetLongest(bucket, length);
@@ -411,8 +415,7 @@ void CZMem::MEM_ClearIndex()
     uint32_t last = MEM_BucketOf((uintptr_t)Top);
     if (last >= FitBuckets)
         last = FitBuckets - 1;
-    memset(BucketFirst, 0, (size_t)(last + 1) * sizeof(uintptr_t));
-    memset(BucketLast, 0, (size_t)(last + 1) * sizeof(uintptr_t));
+    memset(Buckets, 0, (size_t)(last + 1) * sizeof(ZMEM_BUCKET));
     for (uint32_t lo = FitLeaves, hi = FitLeaves + last; lo; lo >>= 1, hi >>= 1)
         memset(&FitTree[lo], 0, (size_t)(hi - lo + 1) * sizeof(uint32_t));
     for (uint32_t level = 0, words = (last >> 5) + 1; level < FitBitLevels; level++, words = (words >> 5) + 1)
@@ -426,10 +429,11 @@ inline uintptr_t CZMem::MEM_FragmentBefore(uintptr_t address) const
 {
     uint32_t bucket = MEM_BucketOf(address);
     if (bucket < FitBuckets) {
-        uintptr_t f = BucketFirst[bucket];
+        uintptr_t f = Buckets[bucket].First;
         if (f && f < address) {
-            if (BucketLast[bucket] < address)
-                return BucketLast[bucket];
+            const uintptr_t last = Buckets[bucket].Last;
+            if (last < address)
+                return last;
             // Some fragment of this bucket lies at or above `address`, so
             // the walk ends inside the bucket.
             for (uintptr_t n = MEM_FragmentNext(f); n < address; n = MEM_FragmentNext(n))
@@ -440,7 +444,7 @@ inline uintptr_t CZMem::MEM_FragmentBefore(uintptr_t address) const
         bucket = FitBuckets;
     }
     bucket = MEM_PrevBucket(bucket);
-    return bucket == ZMEM_NO_BUCKET ? 0 : BucketLast[bucket];
+    return bucket == ZMEM_NO_BUCKET ? 0 : Buckets[bucket].Last;
 }
 
 // First fit over the address-ordered free list, then the space above top.
@@ -463,7 +467,7 @@ void* CZMem::MEM_Get(uint32_t size)
         while (node < leaves)
             node = 2 * node + (tree[2 * node] < wanted);
         const uint32_t bucket = node - leaves;
-        uintptr_t fragment = BucketFirst[bucket], before = 0;
+        uintptr_t fragment = Buckets[bucket].First, before = 0;
         uint32_t length;
         while ((length = MEM_FragmentLength(fragment)) < wanted) {
             before = fragment;
@@ -471,7 +475,7 @@ void* CZMem::MEM_Get(uint32_t size)
         }
         if (!before) {
             const uint32_t prev = MEM_PrevBucket(bucket);
-            before = prev == ZMEM_NO_BUCKET ? 0 : BucketLast[prev];
+            before = prev == ZMEM_NO_BUCKET ? 0 : Buckets[prev].Last;
         }
         MemWord* link = before ? MEM_Word(before) : &FreeList;
         const uintptr_t next = MEM_FragmentNext(fragment);

@@ -63,6 +63,14 @@ static_assert(sizeof(ZMEM_SURVEIL) == 16, "surveillance record is four words");
 // Tree levels above a changed leaf that are rewritten without a test.
 #define ZMEM_INDEX_EAGER_LEVELS 6
 
+// A bucket of the fragment index: its lowest and highest fragment, 0 for
+// none; together, as they are mostly read together.
+struct ZMEM_BUCKET {
+    uintptr_t First;
+    uintptr_t Last;
+};
+static_assert(sizeof(ZMEM_BUCKET) == 2 * sizeof(uintptr_t), "a bucket is two words");
+
 class ZQAPI CZMem {
 public:
     CZMem();
@@ -118,14 +126,13 @@ public:
     // stays the truth and decides every address. FitTree is a max-tree over
     // the buckets (FitLeaves leaves from index FitLeaves on): a leaf holds the
     // longest fragment of its bucket, 0 for none; a fragment belongs to the
-    // bucket of its last byte. BucketFirst and BucketLast hold each bucket's
-    // lowest and highest fragment, 0 for none.
+    // bucket of its last byte. Buckets holds each bucket's lowest and highest
+    // fragment.
     // FitBits marks the buckets that hold fragments, in FitBitLevels levels
     // (level n from FitBits + FitBitStart[n]); each bit of a level above the
     // lowest stands for a nonzero word of the level below.
     uint32_t* FitTree;
-    uintptr_t* BucketFirst;
-    uintptr_t* BucketLast;
+    ZMEM_BUCKET* Buckets;
     uint32_t* FitBits;
     uint32_t FitBitStart[ZMEM_INDEX_BIT_LEVELS];
     uint32_t FitBitLevels;

@@ -84,7 +84,7 @@ inline ::testing::AssertionResult MemListIsSound(const CZMem& m)
             longest[b] = a.Length;
     }
     for (uint32_t b = 0; b < m.FitBuckets; b++) {
-        if (m.BucketFirst[b] != first[b] || m.BucketLast[b] != last[b])
+        if (m.Buckets[b].First != first[b] || m.Buckets[b].Last != last[b])
             return ::testing::AssertionFailure() << "bucket " << b << " names the wrong lowest or highest fragment";
         if (!(m.FitBits[m.FitBitStart[0] + b / 32] & (1u << (b % 32))) != !first[b])
             return ::testing::AssertionFailure() << "bucket " << b << " has the wrong bit";
