@@ -93,8 +93,9 @@ CZMem::CZMem()
     FragmentBound = 0;
     ListTail = &FreeList;
     FitTree = nullptr;
-    BucketFirst = nullptr;
-    FitLeaves = FitBuckets = 0;
+    Buckets = nullptr;
+    FitBits = nullptr;
+    FitBitLevels = FitLeaves = FitBuckets = 0;
     // Always there, so that MemoryInfoDump works in every build.
     InitializeCriticalSection(&SurveilLock);
 }
@@ -150,17 +151,30 @@ int CZMem::InitHeap(unsigned long size)
     HeapSize = (uint32_t)heapSize;
     ArenaEnd = ArenaBase + HeapSize;
 
-    // The fragment index, zeroed: no fragments.
+    // The fragment index, zeroed (no fragments), in one block: the tree,
+    // each bucket's first and last fragment, the bitmap's levels.
     FitBuckets = (uint32_t)((heapSize + (1u << ZMEM_INDEX_BUCKET_SHIFT) - 1) >> ZMEM_INDEX_BUCKET_SHIFT);
     FitLeaves = 1;
     while (FitLeaves < FitBuckets)
         FitLeaves <<= 1;
-    FitTree = (uint32_t*)HeapAlloc(HeapHandle, HEAP_ZERO_MEMORY | HEAP_NO_SERIALIZE,
-                                   (SIZE_T)FitLeaves * 2 * sizeof(uint32_t));
-    BucketFirst = (uintptr_t*)HeapAlloc(HeapHandle, HEAP_ZERO_MEMORY | HEAP_NO_SERIALIZE,
-                                        (SIZE_T)FitBuckets * sizeof(uintptr_t));
-    if (!FitTree || !BucketFirst)
+    uint32_t bitWords = 0;
+    FitBitLevels = 0;
+    for (uint32_t bits = FitBuckets, words = 0; words != 1; bits = words) {
+        // One word more than the bits need: a search may start one bucket
+        // past the last (at the arena end).
+        words = (bits >> 5) + 1;
+        if (FitBitLevels == ZMEM_INDEX_BIT_LEVELS)   // not with the size limit above
+            MEM_Fatal(Debug, "Sorry I can't alloc Heap!");
+        FitBitStart[FitBitLevels++] = bitWords;
+        bitWords += words;
+    }
+    const SIZE_T indexBytes = (SIZE_T)FitLeaves * 2 * sizeof(uint32_t) + (SIZE_T)FitBuckets * sizeof(ZMEM_BUCKET) +
+                              (SIZE_T)bitWords * sizeof(uint32_t);
+    FitTree = (uint32_t*)HeapAlloc(HeapHandle, HEAP_ZERO_MEMORY | HEAP_NO_SERIALIZE, indexBytes);
+    if (!FitTree)
         MEM_Fatal(Debug, "Sorry I can't alloc Heap!");
+    Buckets = (ZMEM_BUCKET*)(FitTree + 2 * FitLeaves);
+    FitBits = (uint32_t*)(Buckets + FitBuckets);
 
 #if ZARQUEL_MEM_SURVEIL
     WatchStop = CreateEventA(NULL, FALSE, FALSE, NULL);
@@ -191,10 +205,10 @@ int CZMem::DoneHeap()
     }
 #endif
     HeapFree(HeapHandle, HEAP_NO_SERIALIZE, FitTree);
-    HeapFree(HeapHandle, HEAP_NO_SERIALIZE, BucketFirst);
     FitTree = nullptr;
-    BucketFirst = nullptr;
-    FitLeaves = FitBuckets = 0;
+    Buckets = nullptr;
+    FitBits = nullptr;
+    FitBitLevels = FitLeaves = FitBuckets = 0;
     HeapFree(HeapHandle, HEAP_NO_SERIALIZE, SurveilTable);
     HeapDestroy(HeapHandle);
     HeapHandle = NULL;
@@ -225,55 +239,174 @@ void CZMem::MEM_CheckCallingThread()
 }
 
 // ---------------------------------------------------------------------------
-// The fragment index. Every change to the list in the arena is made first;
-// the index is then brought up to date from it.
+// The fragment index. A fragment belongs to the bucket of its last byte: a
+// block cut from a fragment's front leaves the rest in the same bucket, so
+// the commonest change touches one bucket and no bit. The index is brought up
+// to date one fragment at a time, after the change to the list in the arena
+// (MEM_Removed: while the list still holds the fragment).
 
 uint32_t CZMem::MEM_BucketOf(uintptr_t address) const
 {
     return (uint32_t)((address - (uintptr_t)ArenaBase) >> ZMEM_INDEX_BUCKET_SHIFT);
 }
 
-// Recounts the longest fragment starting in `bucket` and carries it up the
-// tree as far as a maximum changes.
-void CZMem::MEM_Reindex(uint32_t bucket)
+// Sets a bucket's longest fragment and carries it up the tree as far as a
+// maximum changes. Where a climb stops is as good as random, so the first
+// ZMEM_INDEX_EAGER_LEVELS levels are written without a test (rewriting a
+// node with the value it holds is harmless) and only the rare longer climb
+// branches.
+inline void CZMem::MEM_SetLongest(uint32_t bucket, uint32_t longest)
 {
-    const uintptr_t top = (uintptr_t)Top;
-    const uintptr_t end = (uintptr_t)ArenaBase + ((uintptr_t)(bucket + 1) << ZMEM_INDEX_BUCKET_SHIFT);
-    uint32_t longest = 0;
-    for (uintptr_t f = BucketFirst[bucket]; f && f != top && f < end; f = MEM_FragmentNext(f)) {
-        const uint32_t length = MEM_FragmentLength(f);
-        if (length > longest)
-            longest = length;
-    }
+    uint32_t* const tree = FitTree;
     uint32_t node = FitLeaves + bucket;
-    FitTree[node] = longest;
-    for (node >>= 1; node; node >>= 1) {
-        const uint32_t left = FitTree[2 * node], right = FitTree[2 * node + 1];
-        const uint32_t most = left > right ? left : right;
-        if (FitTree[node] == most)
-            break;
-        FitTree[node] = most;
+    const uint32_t old = tree[node];
+    tree[node] = longest;
+    if (longest > old) {
+        for (uint32_t i = 0; i < ZMEM_INDEX_EAGER_LEVELS && node > 1; i++) {
+            node >>= 1;
+            const uint32_t was = tree[node];
+            tree[node] = was > longest ? was : longest;
+        }
+        for (node >>= 1; node && tree[node] < longest; node >>= 1)
+            tree[node] = longest;
+    } else {
+        for (uint32_t i = 0; i < ZMEM_INDEX_EAGER_LEVELS && node > 1; i++) {
+            const uint32_t sibling = tree[node ^ 1];
+            longest = sibling > longest ? sibling : longest;
+            node >>= 1;
+            tree[node] = longest;
+        }
+        for (; node > 1; node >>= 1) {
+            const uint32_t sibling = tree[node ^ 1];
+            const uint32_t most = sibling > longest ? sibling : longest;
+            if (tree[node >> 1] == most)
+                break;
+            tree[node >> 1] = longest = most;
+        }
     }
-    FragmentBound = FitTree[1];
+    FragmentBound = tree[1];
 }
 
-// A fragment now in the list.
-void CZMem::MEM_Index(uintptr_t fragment)
+// The longest fragment of a bucket that holds some, from the list, leaving
+// out `gone` (a fragment the list still holds, 0 for none).
+uint32_t CZMem::MEM_Longest(uint32_t bucket, uintptr_t gone) const
 {
-    const uint32_t bucket = MEM_BucketOf(fragment);
-    if (!BucketFirst[bucket] || fragment < BucketFirst[bucket])
-        BucketFirst[bucket] = fragment;
-    MEM_Reindex(bucket);
+    const uintptr_t last = Buckets[bucket].Last;
+    uint32_t longest = 0;
+    for (uintptr_t f = Buckets[bucket].First;; f = MEM_FragmentNext(f)) {
+        const uint32_t length = f == gone ? 0 : MEM_FragmentLength(f);
+        longest = length > longest ? length : longest;
+        if (f == last)
+            return longest;
+    }
 }
 
-// A fragment gone from the list; `successor` is what now follows its place.
-void CZMem::MEM_Unindex(uintptr_t fragment, uintptr_t successor)
+// The bitmap of buckets holding fragments has one bit a bucket on its
+// lowest level and one bit a word of the level below on each level above,
+// up to a level of one word.
+void CZMem::MEM_MarkBucket(uint32_t bucket, bool used)
 {
-    const uint32_t bucket = MEM_BucketOf(fragment);
-    if (BucketFirst[bucket] == fragment)
-        BucketFirst[bucket] =
-            successor != (uintptr_t)Top && MEM_BucketOf(successor) == bucket ? successor : 0;
-    MEM_Reindex(bucket);
+    for (uint32_t level = 0; level < FitBitLevels; level++) {
+        uint32_t& word = FitBits[FitBitStart[level] + (bucket >> 5)];
+        const uint32_t bit = 1u << (bucket & 31);
+        const uint32_t was = word;
+        word = used ? was | bit : was & ~bit;
+        if (used ? was != 0 : word != 0)
+            return;   // the levels above already say so
+        bucket >>= 5;
+    }
+}
+
+// The highest bucket below `bucket` that holds a fragment, or ZMEM_NO_BUCKET.
+// Mostly one word of the lowest level answers (it starts the bitmap).
+inline uint32_t CZMem::MEM_PrevBucket(uint32_t bucket) const
+{
+    const uint32_t below = FitBits[bucket >> 5] & ((1u << (bucket & 31)) - 1);
+    if (below)
+        return (bucket & ~31u) | (31 - __builtin_clz(below));
+    return MEM_PrevBucketFar(bucket >> 5);
+}
+
+// The same from the level above, for the word `word` of the lowest level.
+uint32_t CZMem::MEM_PrevBucketFar(uint32_t word) const
+{
+    const uint32_t* const bits = FitBits;
+    uint32_t level = 1, at = word;
+    for (;; level++) {
+        if (level >= FitBitLevels)
+            return ZMEM_NO_BUCKET;
+        const uint32_t below = bits[FitBitStart[level] + (at >> 5)] & ((1u << (at & 31)) - 1);
+        if (below) {
+            at = (at & ~31u) | (31 - __builtin_clz(below));
+            break;
+        }
+        at >>= 5;
+    }
+    while (level-- > 0)
+        at = (at << 5) | (31 - __builtin_clz(bits[FitBitStart[level] + at]));
+    return at;
+}
+
+// A fragment of `length` bytes now in the list.
+void CZMem::MEM_Added(uintptr_t fragment, uint32_t length)
+{
+    const uint32_t bucket = MEM_BucketOf(fragment + length - 1);
+    ZMEM_BUCKET& b = Buckets[bucket];
+    if (!b.First) {
+        b.First = b.Last = fragment;
+        MEM_MarkBucket(bucket, true);
+    } else if (fragment < b.First) {
+        b.First = fragment;
+    } else if (fragment > b.Last) {
+        b.Last = fragment;
+    }
+    if (length > FitTree[FitLeaves + bucket])
+        MEM_SetLongest(bucket, length);
+}
+
+// A fragment of `length` bytes about to leave the list, which still links
+// to it; `before` is the fragment in front of it when known (else 0) and
+// `after` the one behind it, or top.
+void CZMem::MEM_Removed(uintptr_t fragment, uint32_t length, uintptr_t before, uintptr_t after)
+{
+    const uint32_t bucket = MEM_BucketOf(fragment + length - 1);
+    ZMEM_BUCKET& b = Buckets[bucket];
+    const uintptr_t first = b.First, last = b.Last;
+    if (first == fragment && last == fragment) {
+        b.First = b.Last = 0;
+        MEM_MarkBucket(bucket, false);
+        MEM_SetLongest(bucket, 0);
+        return;
+    }
+    if (first == fragment) {
+        b.First = after;   // more of the bucket follows
+    } else if (last == fragment) {
+        // The one in front belongs to the bucket too.
+        if (!before)
+            for (before = first; MEM_FragmentNext(before) != fragment;)
+                before = MEM_FragmentNext(before);
+        b.Last = before;
+    }
+    if (length == FitTree[FitLeaves + bucket])
+        MEM_SetLongest(bucket, MEM_Longest(bucket, fragment));
+}
+
+// A fragment's front moved (its end did not): `fragment`, `oldLength` bytes,
+// is now `now`, `length` bytes, in the same bucket.
+inline void CZMem::MEM_Moved(uintptr_t fragment, uint32_t oldLength, uintptr_t now, uint32_t length)
+{
+    const uint32_t bucket = MEM_BucketOf(fragment + oldLength - 1);
+    ZMEM_BUCKET& b = Buckets[bucket];
+    const uintptr_t first = b.First, last = b.Last;
+    if (first == fragment)
+        b.First = now;
+    if (last == fragment)
+        b.Last = now;
+    const uint32_t longest = FitTree[FitLeaves + bucket];
+    if (length > longest)
+        MEM_SetLongest(bucket, length);
+    else if (oldLength == longest && length < oldLength)
+        MEM_SetLongest(bucket, first == last ? length : MEM_Longest(bucket, 0));
 }
 
 // Empties the index: only buckets below top can hold fragments.
@@ -282,49 +415,36 @@ void CZMem::MEM_ClearIndex()
     uint32_t last = MEM_BucketOf((uintptr_t)Top);
     if (last >= FitBuckets)
         last = FitBuckets - 1;
-    memset(BucketFirst, 0, (size_t)(last + 1) * sizeof(uintptr_t));
+    memset(Buckets, 0, (size_t)(last + 1) * sizeof(ZMEM_BUCKET));
     for (uint32_t lo = FitLeaves, hi = FitLeaves + last; lo; lo >>= 1, hi >>= 1)
         memset(&FitTree[lo], 0, (size_t)(hi - lo + 1) * sizeof(uint32_t));
+    for (uint32_t level = 0, words = (last >> 5) + 1; level < FitBitLevels; level++, words = (words >> 5) + 1)
+        memset(&FitBits[FitBitStart[level]], 0, (size_t)words * sizeof(uint32_t));
     FragmentBound = 0;
 }
 
-// Levels of the subtree that covers every bucket up to top's (all the
-// fragments lie below top); its root is FitLeaves >> span.
-uint32_t CZMem::MEM_CoverSpan() const
+// The last fragment starting below `address` (at most top), 0 for none,
+// when no fragment spans `address`; otherwise one in front of that fragment.
+inline uintptr_t CZMem::MEM_FragmentBefore(uintptr_t address) const
 {
-    const uint32_t topBucket = MEM_BucketOf((uintptr_t)Top);
-    const uint32_t span = topBucket ? 32 - __builtin_clz(topBucket) : 0;   // 2^span > topBucket
-    const uint32_t levels = __builtin_ctz(FitLeaves);
-    return span < levels ? span : levels;
-}
-
-// The link word of the last fragment below `address` (below top), or the head.
-MemWord* CZMem::MEM_LinkBefore(uintptr_t address)
-{
-    const uintptr_t top = (uintptr_t)Top;
-    const uint32_t bucket = MEM_BucketOf(address);
-    uintptr_t f = BucketFirst[bucket];
-    if (!f || f >= address) {
-        // The nearest bucket to the left that holds a fragment: under the
-        // deepest non-empty left sibling on the way down to `bucket`. The way
-        // is known, so it is taken without branches.
-        const uint32_t span = MEM_CoverSpan();
-        uint32_t node = FitLeaves >> span, left = 0;
-        for (uint32_t bit = span; bit-- > 0;) {
-            const uint32_t l = 2 * node;
-            const uint32_t right = (bucket >> bit) & 1;
-            left = right && FitTree[l] ? l : left;
-            node = l + right;
+    uint32_t bucket = MEM_BucketOf(address);
+    if (bucket < FitBuckets) {
+        uintptr_t f = Buckets[bucket].First;
+        if (f && f < address) {
+            const uintptr_t last = Buckets[bucket].Last;
+            if (last < address)
+                return last;
+            // Some fragment of this bucket lies at or above `address`, so
+            // the walk ends inside the bucket.
+            for (uintptr_t n = MEM_FragmentNext(f); n < address; n = MEM_FragmentNext(n))
+                f = n;
+            return f;
         }
-        if (!left)
-            return &FreeList;
-        while (left < FitLeaves)
-            left = 2 * left + 1 - (FitTree[2 * left + 1] == 0);
-        f = BucketFirst[left - FitLeaves];
+    } else {
+        bucket = FitBuckets;
     }
-    for (uintptr_t n = MEM_FragmentNext(f); n != top && n < address; n = MEM_FragmentNext(n))
-        f = n;
-    return MEM_Word(f);
+    bucket = MEM_PrevBucket(bucket);
+    return bucket == ZMEM_NO_BUCKET ? 0 : Buckets[bucket].Last;
 }
 
 // First fit over the address-ordered free list, then the space above top.
@@ -334,34 +454,43 @@ void* CZMem::MEM_Get(uint32_t size)
 {
     const uintptr_t top = (uintptr_t)Top;
     const uint32_t wanted = size ? size : 1;   // an empty leaf never fits
-    if (wanted <= FitTree[1]) {
-        // Descends without branches: the way down is as good as random.
-        uint32_t node = FitLeaves >> MEM_CoverSpan();
-        while (node < FitLeaves)
-            node = 2 * node + (FitTree[2 * node] < wanted);
-        const uint32_t bucket = node - FitLeaves;
-        uintptr_t fragment = BucketFirst[bucket];
-        MemWord* link = MEM_LinkBefore(fragment);
-        while (MEM_FragmentLength(fragment) < wanted) {
-            link = MEM_Word(fragment);
+    const uint32_t* const tree = FitTree;
+    const uint32_t leaves = FitLeaves;
+    if (wanted <= tree[1]) {
+        // First fit packs the low end, so the answer tends to lie near it:
+        // up the left edge of the tree to the smallest subtree from the
+        // arena base that holds one, then down it without branches (the way
+        // down is as good as random).
+        uint32_t node = leaves;
+        while (tree[node] < wanted)
+            node >>= 1;
+        while (node < leaves)
+            node = 2 * node + (tree[2 * node] < wanted);
+        const uint32_t bucket = node - leaves;
+        uintptr_t fragment = Buckets[bucket].First, before = 0;
+        uint32_t length;
+        while ((length = MEM_FragmentLength(fragment)) < wanted) {
+            before = fragment;
             fragment = MEM_FragmentNext(fragment);
         }
-        const uint32_t length = MEM_FragmentLength(fragment);
+        if (!before) {
+            const uint32_t prev = MEM_PrevBucket(bucket);
+            before = prev == ZMEM_NO_BUCKET ? 0 : Buckets[prev].Last;
+        }
+        MemWord* link = before ? MEM_Word(before) : &FreeList;
         const uintptr_t next = MEM_FragmentNext(fragment);
         if (length == size) {
+            MEM_Removed(fragment, length, before, next);
             MEM_Relink(link, next);
             if (next == top)
                 ListTail = link;
-            MEM_Unindex(fragment, next);
         } else {
             const uintptr_t rest = fragment + size;
             MEM_WriteFragment(rest, next, length - size);
             MEM_Relink(link, rest);
             if (next == top)
                 ListTail = MEM_Word(rest);
-            MEM_Unindex(fragment, rest);
-            if (MEM_BucketOf(rest) != bucket)
-                MEM_Index(rest);
+            MEM_Moved(fragment, length, rest, length - size);
         }
         return (void*)fragment;
     }
@@ -384,12 +513,13 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
     uintptr_t end = start + size;
 
     // Above the last fragment: no search needed.
-    MemWord* link = ListTail;
-    if (ListTail != &FreeList && (uintptr_t)ListTail >= start)
-        link = MEM_LinkBefore(start);
-    const uintptr_t before = link == &FreeList ? 0 : (uintptr_t)link;
+    uintptr_t before = ListTail == &FreeList ? 0 : (uintptr_t)ListTail;
+    if (before >= start)
+        before = MEM_FragmentBefore(start);
+    MemWord* link = before ? MEM_Word(before) : &FreeList;
     if (before) {
-        const uintptr_t beforeEnd = before + MEM_FragmentLength(before);
+        const uint32_t beforeLength = MEM_FragmentLength(before);
+        const uintptr_t beforeEnd = before + beforeLength;
         if (beforeEnd > start)
             return false;
         if (beforeEnd == start) {
@@ -397,39 +527,49 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
             uintptr_t next = MEM_FragmentNext(before);
             if (next != top && next < end)
                 return false;
-            uintptr_t joined = 0;
-            if (next != top && next == end) {
-                joined = next;
-                end = next + MEM_FragmentLength(next);
-                next = MEM_FragmentNext(next);
-            }
             if (end == top) {
-                // No fragment ends at top, so nothing joined from above: the
+                // No fragment ends at top, so nothing joins from above: the
                 // fragment before becomes top, and the link to it holds top.
+                const uintptr_t ahead = MEM_FragmentBefore(before);
+                MEM_Removed(before, beforeLength, ahead, top);
                 Top = (uint8_t*)before;
-                ListTail = MEM_LinkBefore(before);
-                MEM_Unindex(before, before);
+                ListTail = ahead ? MEM_Word(ahead) : &FreeList;
                 return true;
             }
-            MEM_WriteFragment(before, next, (uint32_t)(end - before));
+            if (next == end) {
+                // All three are one fragment now, which ends where the one
+                // after ended.
+                const uint32_t joinedLength = MEM_FragmentLength(next);
+                MEM_Removed(before, beforeLength, 0, next);
+                MEM_Moved(next, joinedLength, before, (uint32_t)(next + joinedLength - before));
+                end = next + joinedLength;
+                next = MEM_FragmentNext(next);
+                MEM_WriteFragment(before, next, (uint32_t)(end - before));
+            } else {
+                const uint32_t length = (uint32_t)(end - before);
+                if (MEM_BucketOf(beforeEnd - 1) == MEM_BucketOf(end - 1)) {
+                    MEM_Moved(before, beforeLength, before, length);
+                } else {
+                    MEM_Removed(before, beforeLength, 0, next);
+                    MEM_Added(before, length);
+                }
+                MEM_WriteFragment(before, next, length);
+            }
             if (next == top)
                 ListTail = MEM_Word(before);
-            if (joined)
-                MEM_Unindex(joined, next);
-            MEM_Reindex(MEM_BucketOf(before));
             return true;
         }
     }
 
     const uintptr_t fragment = *link & ~(MemWord)ZMEM_LINK_HAS_SIZE;   // the first above start
     uintptr_t next = fragment;
-    uintptr_t joined = 0;
+    uint32_t joinedLength = 0;
     if (fragment != top) {
         if (end > fragment)
             return false;
         if (end == fragment) {
-            joined = fragment;
-            end = fragment + MEM_FragmentLength(fragment);
+            joinedLength = MEM_FragmentLength(fragment);
+            end = fragment + joinedLength;
             next = MEM_FragmentNext(fragment);
         }
     }
@@ -439,13 +579,15 @@ bool CZMem::MEM_Free(uint8_t* pointer, uint32_t size)
         ListTail = link;
         return true;
     }
-    MEM_WriteFragment(start, next, (uint32_t)(end - start));
+    const uint32_t length = (uint32_t)(end - start);
+    if (joinedLength)
+        MEM_Moved(fragment, joinedLength, start, length);
+    MEM_WriteFragment(start, next, length);
     MEM_Relink(link, start);
     if (next == top)
         ListTail = MEM_Word(start);
-    if (joined)
-        MEM_Unindex(joined, next);
-    MEM_Index(start);
+    if (!joinedLength)
+        MEM_Added(start, length);
     return true;
 }
 

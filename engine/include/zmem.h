@@ -56,6 +56,20 @@ static_assert(sizeof(ZMEM_SURVEIL) == 16, "surveillance record is four words");
 // The fragment index cuts the arena into buckets of 1 << this many bytes: a
 // first-fit search walks at most one bucket's fragments after the tree.
 #define ZMEM_INDEX_BUCKET_SHIFT 8
+// Levels of the bitmap of buckets that hold fragments, 32 ways each: enough
+// for 2^(8 + 5 * 5) bytes of arena, more than a 32-bit heap can have.
+#define ZMEM_INDEX_BIT_LEVELS 5
+#define ZMEM_NO_BUCKET 0xFFFFFFFFu
+// Tree levels above a changed leaf that are rewritten without a test.
+#define ZMEM_INDEX_EAGER_LEVELS 6
+
+// A bucket of the fragment index: its lowest and highest fragment, 0 for
+// none; together, as they are mostly read together.
+struct ZMEM_BUCKET {
+    uintptr_t First;
+    uintptr_t Last;
+};
+static_assert(sizeof(ZMEM_BUCKET) == 2 * sizeof(uintptr_t), "a bucket is two words");
 
 class ZQAPI CZMem {
 public:
@@ -111,10 +125,17 @@ public:
     // for a freed region's neighbours are logarithmic; the list in the arena
     // stays the truth and decides every address. FitTree is a max-tree over
     // the buckets (FitLeaves leaves from index FitLeaves on): a leaf holds the
-    // longest fragment starting in its bucket, 0 for none. BucketFirst holds
-    // each bucket's lowest fragment, 0 for none.
+    // longest fragment of its bucket, 0 for none; a fragment belongs to the
+    // bucket of its last byte. Buckets holds each bucket's lowest and highest
+    // fragment.
+    // FitBits marks the buckets that hold fragments, in FitBitLevels levels
+    // (level n from FitBits + FitBitStart[n]); each bit of a level above the
+    // lowest stands for a nonzero word of the level below.
     uint32_t* FitTree;
-    uintptr_t* BucketFirst;
+    ZMEM_BUCKET* Buckets;
+    uint32_t* FitBits;
+    uint32_t FitBitStart[ZMEM_INDEX_BIT_LEVELS];
+    uint32_t FitBitLevels;
     uint32_t FitLeaves;         // a power of two, at least the bucket count
     uint32_t FitBuckets;
 
@@ -131,12 +152,16 @@ private:
     void* MEM_Get(uint32_t size);
     bool MEM_Free(uint8_t* pointer, uint32_t size);
     uint32_t MEM_BucketOf(uintptr_t address) const;
-    uintptr_t* MEM_LinkBefore(uintptr_t address);
-    uint32_t MEM_CoverSpan() const;
-    void MEM_Reindex(uint32_t bucket);
-    void MEM_Index(uintptr_t fragment);
-    void MEM_Unindex(uintptr_t fragment, uintptr_t successor);
+    void MEM_SetLongest(uint32_t bucket, uint32_t longest);
+    uint32_t MEM_Longest(uint32_t bucket, uintptr_t gone) const;
+    void MEM_MarkBucket(uint32_t bucket, bool used);
+    uint32_t MEM_PrevBucket(uint32_t bucket) const;
+    uint32_t MEM_PrevBucketFar(uint32_t word) const;
+    void MEM_Added(uintptr_t fragment, uint32_t length);
+    void MEM_Removed(uintptr_t fragment, uint32_t length, uintptr_t before, uintptr_t after);
+    void MEM_Moved(uintptr_t fragment, uint32_t oldLength, uintptr_t now, uint32_t length);
     void MEM_ClearIndex();
+    uintptr_t MEM_FragmentBefore(uintptr_t address) const;
     static DWORD WINAPI MEM_Watchdog(void* self);
 };
 

@@ -70,20 +70,32 @@ inline ::testing::AssertionResult MemListIsSound(const CZMem& m)
     if (top < (uintptr_t)m.ArenaBase || top > (uintptr_t)m.ArenaEnd)
         return ::testing::AssertionFailure() << "top outside the arena";
 
-    // The fragment index agrees with the list: each bucket's lowest fragment
-    // and longest length, and every tree node the larger of its two children.
-    std::vector<uintptr_t> first(m.FitBuckets, 0);
+    // The fragment index agrees with the list: each bucket's lowest and
+    // highest fragment, its bit, its longest length, and every tree node the
+    // larger of its two children.
+    std::vector<uintptr_t> first(m.FitBuckets, 0), last(m.FitBuckets, 0);
     std::vector<uint32_t> longest(m.FitLeaves, 0);
     for (const MemFragment& a : f) {
-        const uint32_t b = (uint32_t)((a.At - (uintptr_t)m.ArenaBase) >> ZMEM_INDEX_BUCKET_SHIFT);
+        const uint32_t b = (uint32_t)((a.At + a.Length - 1 - (uintptr_t)m.ArenaBase) >> ZMEM_INDEX_BUCKET_SHIFT);
         if (!first[b])
             first[b] = a.At;
+        last[b] = a.At;
         if (a.Length > longest[b])
             longest[b] = a.Length;
     }
-    for (uint32_t b = 0; b < m.FitBuckets; b++)
-        if (m.BucketFirst[b] != first[b])
-            return ::testing::AssertionFailure() << "bucket " << b << " names the wrong lowest fragment";
+    for (uint32_t b = 0; b < m.FitBuckets; b++) {
+        if (m.Buckets[b].First != first[b] || m.Buckets[b].Last != last[b])
+            return ::testing::AssertionFailure() << "bucket " << b << " names the wrong lowest or highest fragment";
+        if (!(m.FitBits[m.FitBitStart[0] + b / 32] & (1u << (b % 32))) != !first[b])
+            return ::testing::AssertionFailure() << "bucket " << b << " has the wrong bit";
+    }
+    // A bit above the lowest level is set exactly when its word below is not 0.
+    for (uint32_t level = 1, words = m.FitBuckets / 32 + 1; level < m.FitBitLevels; level++) {
+        for (uint32_t w = 0; w < words; w++)
+            if (!(m.FitBits[m.FitBitStart[level] + w / 32] & (1u << (w % 32))) != !m.FitBits[m.FitBitStart[level - 1] + w])
+                return ::testing::AssertionFailure() << "bitmap level " << level << " bit " << w << " is wrong";
+        words = words / 32 + 1;
+    }
     for (uint32_t b = 0; b < m.FitLeaves; b++)
         if (m.FitTree[m.FitLeaves + b] != longest[b])
             return ::testing::AssertionFailure() << "bucket " << b << " has longest " << m.FitTree[m.FitLeaves + b]
