@@ -110,6 +110,8 @@ void FrameLoop();
 BF04_PROBE* ProbeRecord();
 void ProbeTickStarted();
 void ProbeTickEnded(const BF04_FLAGS& now);
+void ProbeCut(int phase);               // -1: a frame starts
+void ProbeFrameEnded();
 #define BF04_PROBE_DO(statement) do { BF04_PROBE* P = ProbeRecord(); if (P) { statement; } } while (0)
 #else
 #define BF04_PROBE_DO(statement) do { } while (0)
