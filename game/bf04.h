@@ -104,6 +104,7 @@ void ReleaseAssets();
 void GameTick();
 void ReadModeKeys();
 void FrameLoop();
+void ApplyRendererSettings();
 
 // Test build only: the published record (bf04probe.cpp); no-ops otherwise.
 #ifdef BF04_TEST_BUILD

@@ -166,8 +166,12 @@ void FrameLoop()
         EnterCriticalSection(&G.Lock);
         int quit = G.F.Quit;
         LeaveCriticalSection(&G.Lock);
-        if (quit || !G.Engine->StillAlive())
+        const unsigned long alive = G.Engine->StillAlive();
+        if (quit || !alive)
             break;
+        // 2: the last frame found the device lost or reset it.
+        if (alive == 2)
+            ApplyRendererSettings();
         FRAME_Draw();
     }
 }

@@ -107,12 +107,16 @@ bool Fresh(DriveRun& run, BF04_HEALTH* h)
     return WaitWord(run, &run.Probe->Health.Samples, seen) && DriveHealth(&run, h);
 }
 
-// The automatic picture over the scene, and the scene's brightness under it.
-bool PictureShows(const DriveImage& automatic, double* match, double* brightness)
+std::string g_out;
+
+// The automatic picture over the scene, and the scene's brightness under it;
+// the screen is kept as OUTFOLDER\soak-NAME.bmp.
+bool PictureShows(const DriveImage& automatic, const char* name, double* match, double* brightness)
 {
     DriveImage screen;
     if (!DriveScreenshot(&screen))
         return false;
+    DriveSaveBmp(screen, (g_out + "\\soak-" + name + ".bmp").c_str());
     *match = DriveMatch(screen, automatic, 40, true);
     double sum = 0;
     for (uint8_t b : screen.Bgr)
@@ -178,7 +182,7 @@ bool Cycles(DriveRun& run, HWND game, int cycles, const DriveImage& automatic)
 {
     BF04_HEALTH before, after;
     double match, brightness0, brightness1;
-    if (!Fresh(run, &before) || !PictureShows(automatic, &match, &brightness0)) {
+    if (!Fresh(run, &before) || !PictureShows(automatic, "before-resets", &match, &brightness0)) {
         Say("reset cycles: the automatic picture is not on screen before the first (match %.2f)\n", match);
         return false;
     }
@@ -188,6 +192,9 @@ bool Cycles(DriveRun& run, HWND game, int cycles, const DriveImage& automatic)
         const uint32_t lost = h->FramesLost, resets = h->DeviceResets;
         SendMessageTimeoutA(game, WM_ACTIVATEAPP, FALSE, 0, SMTO_ABORTIFHUNG, SOAK_STEP_MS, &result);
         const bool wasLost = WaitWord(run, &h->FramesLost, lost);
+        // Coming back as from the task bar: Direct3D minimised the window
+        // when the application lost the focus.
+        SendMessageTimeoutA(game, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_ABORTIFHUNG, SOAK_STEP_MS, &result);
         SendMessageTimeoutA(game, WM_ACTIVATEAPP, TRUE, 0, SMTO_ABORTIFHUNG, SOAK_STEP_MS, &result);
         const bool wasReset = WaitWord(run, &h->DeviceResets, resets);
         if (!wasLost || !wasReset) {
@@ -196,9 +203,10 @@ bool Cycles(DriveRun& run, HWND game, int cycles, const DriveImage& automatic)
         }
     }
     Sleep(2000);
-    const bool shows = PictureShows(automatic, &match, &brightness1);
+    const bool shows = PictureShows(automatic, "after-resets", &match, &brightness1);
     if (!Fresh(run, &after))
         return false;
+    Say("reset cycles: frames %u, lost %u\n", run.Probe->Frames, after.FramesLost);
     Say("reset cycles: %d, device resets %u, failed %u; the automatic picture matches %.2f of the screen, "
         "brightness %.1f before and %.1f after\n",
         cycles, after.DeviceResets - before.DeviceResets, after.ResetsFailed, match, brightness0, brightness1);
@@ -225,7 +233,7 @@ int main(int argc, char** argv)
     }
     const int minutes = atoi(argv[1]);
     const int cycles = argc > 3 ? atoi(argv[3]) : SOAK_CYCLES;
-    std::string out = argv[2];
+    std::string out = g_out = argv[2];
     FILE* csv = fopen((out + "\\soak-curve.csv").c_str(), "w");
     g_report = fopen((out + "\\soak-report.txt").c_str(), "w");
     DriveImage automatic;
