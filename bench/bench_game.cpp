@@ -202,6 +202,8 @@ int main(int argc, char** argv)
     memcpy(cuts0, run.Probe->CutMicroseconds, sizeof cuts0);
     const uint32_t frames0 = run.Probe->CutFrames, ticks0 = run.Probe->Ticks;
     const double threadCpu0 = CpuSeconds(thread);
+    BF04_HEALTH health0 = {};
+    DriveHealth(&run, &health0);
     std::vector<double> automatic = Measure(run, thread, autoSeconds, &samples, &calls, &batches, &faces);
     const double threadCpu = CpuSeconds(thread) - threadCpu0;
     memcpy(cuts1, run.Probe->CutMicroseconds, sizeof cuts1);
@@ -233,8 +235,10 @@ int main(int argc, char** argv)
                intervals.size(), intervals[intervals.size() / 2] / 1000.0,
                intervals[intervals.size() * 99 / 100] / 1000.0);
     Phases(cuts0, cuts1, frames, ticks, fpsAuto);
-    printf("  engine heap in use %.1f MiB, private bytes %.1f MiB, %u handles\n", health.HeapInUse / 1048576.0,
-           health.PrivateBytes / 1048576.0, health.Handles);
+    printf("  over the automatic mode: engine heap in use %.1f to %.1f MiB, private bytes %.1f to %.1f MiB, "
+           "handles %u to %u\n",
+           health0.HeapInUse / 1048576.0, health.HeapInUse / 1048576.0, health0.PrivateBytes / 1048576.0,
+           health.PrivateBytes / 1048576.0, health0.Handles, health.Handles);
 
     // Where the main thread was: by module, then inside the engine and game.
     std::map<std::string, int> byModule;

@@ -3,7 +3,7 @@
 // reset devices, then Esc twice. Samples the game's health record (engine
 // heap, process memory, handles, GDI and USER objects) and writes the curve
 // to OUTFOLDER\soak-curve.csv and the verdict to OUTFOLDER\soak-report.txt
-// (also printed). Exit code 0 when every figure stayed within its tolerance,
+// (also printed), with screenshots before and after the resets. Exit code 0 when every figure stayed within its tolerance,
 // every reset succeeded and the textures still draw after the last one.
 #include <cmath>
 #include <cstdarg>
@@ -15,7 +15,7 @@
 #include "drive.h"
 
 #define SOAK_LOAD_MS 240000          // from "Start" to the timer, on a loaded machine
-#define SOAK_WARMUP_MS 15000         // automatic mode before the first sample: first uses settle
+#define SOAK_WARMUP_MAX_MS 300000    // the longest warm-up (see Warm)
 #define SOAK_PERIOD_MAX_MS 10000     // sampling period of a long soak
 #define SOAK_SAMPLES_MIN 30          // a short soak samples more often to keep the fit meaningful
 #define SOAK_CYCLES 50
@@ -123,6 +123,30 @@ bool PictureShows(const DriveImage& automatic, const char* name, double* match, 
         sum += b;
     *brightness = sum / screen.Bgr.size();
     return *match >= SOAK_PICTURE_MATCH;
+}
+
+// Direct3D gives a texture its device copy when it is first drawn: the
+// process grows with every television page shown for the first time. The
+// warm-up lasts one whole round of the pages and one more change.
+bool Warm(DriveRun& run)
+{
+    volatile int32_t* page = &run.Probe->Flags.TextPage;
+    const int32_t first = *page;
+    int32_t last = first;
+    int changes = 0;
+    bool round = false;
+    for (int waited = 0; waited < SOAK_WARMUP_MAX_MS && Alive(run); waited += 50) {
+        if (*page != last) {
+            last = *page;
+            changes++;
+            if (round)
+                return true;
+            round = last == first;
+        }
+        Sleep(50);
+    }
+    Say("bf04soak: the television's pages did not go round (%d changes)\n", changes);
+    return false;
 }
 
 bool Soak(DriveRun& run, int minutes, FILE* csv, std::vector<Sample>* samples)
@@ -259,9 +283,11 @@ int main(int argc, char** argv)
     }
     Say("bf04soak: %d min of automatic mode, full screen, then %d lost and reset devices\n", minutes, cycles);
     DrivePress(game, 'A', 100);
-    Sleep(SOAK_WARMUP_MS);
+    const DWORD warming = GetTickCount();
     std::vector<Sample> samples;
-    bool ok = Soak(run, minutes, csv, &samples) && samples.size() > 2;
+    bool ok = Warm(run);
+    Say("bf04soak: warm-up of %.0f s (every television page shown once)\n", (GetTickCount() - warming) / 1000.0);
+    ok = ok && Soak(run, minutes, csv, &samples) && samples.size() > 2;
     fclose(csv);
     ok = ok && Judge(samples);
     ok = Cycles(run, game, cycles, automatic) && ok;
