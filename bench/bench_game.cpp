@@ -82,10 +82,10 @@ double Median(std::vector<double> v)
 // Frames per second in one-second windows over `seconds`, sampling the
 // main thread's instruction pointer every few milliseconds meanwhile.
 std::vector<double> Measure(const DriveRun& run, HANDLE thread, int seconds, std::vector<uintptr_t>* samples,
-                            double* drawCalls, double* batches, double* faces)
+                            double* drawCalls, double* batches, double* faces, double* primitives)
 {
     std::vector<double> fps;
-    double calls = 0, buckets = 0, listed = 0;
+    double calls = 0, buckets = 0, listed = 0, queued = 0;
     int n = 0;
     for (int s = 0; s < seconds; s++) {
         uint32_t f0 = run.Probe->Frames;
@@ -102,6 +102,7 @@ std::vector<double> Measure(const DriveRun& run, HANDLE thread, int seconds, std
             calls += run.Probe->DrawCalls;
             buckets += run.Probe->Batches;
             listed += run.Probe->OctreeFaces;
+            queued += run.Probe->Primitives;
             n++;
         }
         fps.push_back((run.Probe->Frames - f0) * 1000.0 / (GetTickCount() - t0));
@@ -109,6 +110,7 @@ std::vector<double> Measure(const DriveRun& run, HANDLE thread, int seconds, std
     *drawCalls = calls / n;
     *batches = buckets / n;
     *faces = listed / n;
+    *primitives = queued / n;
     return fps;
 }
 
@@ -192,8 +194,8 @@ int main(int argc, char** argv)
     HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE,
                                run.Process.dwThreadId);
 
-    double calls, batches, faces;
-    std::vector<double> menu = Measure(run, thread, menuSeconds, nullptr, &calls, &batches, &faces);
+    double calls, batches, faces, primitives;
+    std::vector<double> menu = Measure(run, thread, menuSeconds, nullptr, &calls, &batches, &faces, &primitives);
     DrivePress(game, 'A', 100);
     Sleep(2000);   // past the first view of the TV, onto the camera path
     std::vector<uintptr_t> samples;
@@ -204,7 +206,7 @@ int main(int argc, char** argv)
     const double threadCpu0 = CpuSeconds(thread);
     BF04_HEALTH health0 = {};
     DriveHealth(&run, &health0);
-    std::vector<double> automatic = Measure(run, thread, autoSeconds, &samples, &calls, &batches, &faces);
+    std::vector<double> automatic = Measure(run, thread, autoSeconds, &samples, &calls, &batches, &faces, &primitives);
     const double threadCpu = CpuSeconds(thread) - threadCpu0;
     memcpy(cuts1, run.Probe->CutMicroseconds, sizeof cuts1);
     const uint32_t frames = run.Probe->CutFrames - frames0, ticks = run.Probe->Ticks - ticks0;
@@ -228,6 +230,7 @@ int main(int argc, char** argv)
     printf("  automatic / menu                        %8.2f\n", fpsMenu > 0 ? fpsAuto / fpsMenu : 0.0);
     printf("  draw calls per frame                    %8.1f\n", calls);
     printf("  batches per frame                       %8.1f\n", batches);
+    printf("  primitives drawn per frame              %8.0f\n", primitives);
     printf("  octree faces per frame / level faces    %8.0f / %u = %.2f\n", faces, levelFaces,
            levelFaces ? faces / levelFaces : 0.0);
     if (!intervals.empty())

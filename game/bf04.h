@@ -63,6 +63,7 @@ struct GameAssets {
     unsigned long DigitPlane;
     unsigned long EndPicture;
     unsigned long VeilTexture, Veil;
+    float SoldierReach;                        // farthest vertex of a soldier's body or weapon, any frame
 };
 
 class CameraPath;
@@ -105,6 +106,8 @@ void GameTick();
 void ReadModeKeys();
 void FrameLoop();
 void ApplyRendererSettings();
+// True when a sphere reaches into the renderer's current view frustum.
+bool SphereInView(float x, float y, float z, float radius);
 
 // Test build only: the published record (bf04probe.cpp); no-ops otherwise.
 #ifdef BF04_TEST_BUILD

@@ -132,11 +132,13 @@ struct BF04_PROBE {
     BF04_HEALTH Health;
     uint32_t CutMicroseconds[BF04_CUTS];
     uint32_t CutFrames;           // frames whose phases are summed
+    uint32_t Primitives;          // the last frame's, all four passes
+    uint32_t Spare;               // the record stays a whole number of 8-byte words
 };
 static_assert(offsetof(BF04_PROBE, Flags) == 76, "flags after the start-up words");
 static_assert(offsetof(BF04_PROBE, Interval) == 220, "ring after the start plays");
 static_assert(sizeof(BF04_PROBE) == 220 + 4 * BF04_PROBE_INTERVALS + 68 + 12 * BF04_PROBE_EVENTS + sizeof(BF04_PLAY) +
-                                        sizeof(BF04_HEALTH) + 4 * BF04_CUTS + 4,
+                                        sizeof(BF04_HEALTH) + 4 * BF04_CUTS + 12,
               "probe record size");
 
 #endif

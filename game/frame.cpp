@@ -63,7 +63,7 @@ static void FRAME_Draw()
     CZVgs* vgs = e->Vgs;
     const GameAssets& a = G.A;
     FrameSnapshot s;
-    uint32_t drawCalls = 0, batches = 0;
+    uint32_t drawCalls = 0, batches = 0, primitives = 0;
 
     FRAME_CUT(-1);
     EnterCriticalSection(&G.Lock);
@@ -104,6 +104,7 @@ static void FRAME_Draw()
     FRAME_CUT(BF04_CUT_SCENE);
     drawCalls += h3d->FrameDrawCalls;
     batches += h3d->FrameBatches;
+    primitives += h3d->FramePrimitives;
 
     // World: the level through its octree, the TV showing the current page
     // over the current noise, the soldiers and the player.
@@ -126,6 +127,7 @@ static void FRAME_Draw()
     FRAME_CUT(BF04_CUT_SCENE);
     drawCalls += h3d->FrameDrawCalls;
     batches += h3d->FrameBatches;
+    primitives += h3d->FramePrimitives;
 
     // Effects: shots, explosions, shadows.
     vgs->SetClearBackBuffer(false);
@@ -142,12 +144,14 @@ static void FRAME_Draw()
     FRAME_CUT(BF04_CUT_SCENE);
     drawCalls += h3d->FrameDrawCalls;
     batches += h3d->FrameBatches;
+    primitives += h3d->FramePrimitives;
 
     FRAME_Overlay(s);
     drawCalls += h3d->FrameDrawCalls;
     batches += h3d->FrameBatches;
+    primitives += h3d->FramePrimitives;
 
-    BF04_PROBE_DO(ProbeFrameEnded(); P->Frames++; P->DrawCalls = drawCalls; P->Batches = batches;
+    BF04_PROBE_DO(ProbeFrameEnded(); P->Frames++; P->DrawCalls = drawCalls; P->Batches = batches; P->Primitives = primitives;
                   P->OctreeFaces = listed; P->Eye[0] = eye.x; P->Eye[1] = eye.y; P->Eye[2] = eye.z; P->Target[0] = target.x;
                   P->Target[1] = target.y; P->Target[2] = target.z;
                   if (!P->FirstMenuFrameTime) {
@@ -157,6 +161,7 @@ static void FRAME_Draw()
                   });
     (void)drawCalls;
     (void)batches;
+    (void)primitives;
     (void)listed;
 }
 

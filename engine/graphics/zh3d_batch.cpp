@@ -416,9 +416,7 @@ void CZH3d::H3D_DrawBucket(int kind, ZH3D_BUCKET* bucket, D3DPRIMITIVETYPE type)
     while (left) {
         uint32_t n = left < ZH3D_BUCKET_PRIMITIVES ? left : ZH3D_BUCKET_PRIMITIVES;
         void* p = nullptr;
-        // Only the bytes written: the whole buffer would be uploaded again.
-        if (!H3D_Check(vb->Lock(0, n * bytes, &p, D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK), "Lock (vertex buffer)") ||
-            !p) {
+        if (!H3D_Check(vb->Lock(0, 0, &p, D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK), "Lock (vertex buffer)") || !p) {
             PrimitivesDropped += left;
             break;
         }
