@@ -167,16 +167,19 @@ static void FRAME_Draw()
 
 void FrameLoop()
 {
+    uint32_t resets = G.Engine->Vgs->DeviceResets;
     for (;;) {
         EnterCriticalSection(&G.Lock);
         int quit = G.F.Quit;
         LeaveCriticalSection(&G.Lock);
-        const unsigned long alive = G.Engine->StillAlive();
-        if (quit || !alive)
+        if (quit || !G.Engine->StillAlive())
             break;
-        // 2: the last frame found the device lost or reset it.
-        if (alive == 2)
+        // StillAlive speaks of the last pass only, and a reset may come in
+        // any of the four: the display's count tells.
+        if (G.Engine->Vgs->DeviceResets != resets) {
+            resets = G.Engine->Vgs->DeviceResets;
             ApplyRendererSettings();
+        }
         FRAME_Draw();
     }
 }

@@ -21,6 +21,8 @@
 #define SOAK_CYCLES 50
 #define SOAK_STEP_MS 10000           // the longest a lost or reset device may take to show
 #define SOAK_PICTURE_MATCH 0.9       // share of the screen that must show the automatic picture
+#define SOAK_LOOK_EVERY 10           // cycles between looks at the screen
+#define SOAK_SETTLE_MS 2000          // frames after a reset before a look
 
 // Tolerated growth over the soak (the fitted line's rise over its length)
 // and over all the reset cycles (after against before).
@@ -202,6 +204,13 @@ bool Judge(const std::vector<Sample>& s)
     return ok;
 }
 
+// A reset that loses the scene's states leaves the world black under the
+// picture: the brightness must stay near the first look's.
+bool Bright(double now, double first)
+{
+    return fabs(now - first) < 0.3 * first + 8;
+}
+
 bool Cycles(DriveRun& run, HWND game, int cycles, const DriveImage& automatic)
 {
     BF04_HEALTH before, after;
@@ -211,6 +220,7 @@ bool Cycles(DriveRun& run, HWND game, int cycles, const DriveImage& automatic)
         return false;
     }
     volatile BF04_HEALTH* h = &run.Probe->Health;
+    int looks = 0, dark = 0;
     for (int i = 0; i < cycles; i++) {
         DWORD_PTR result;
         const uint32_t lost = h->FramesLost, resets = h->DeviceResets;
@@ -225,17 +235,23 @@ bool Cycles(DriveRun& run, HWND game, int cycles, const DriveImage& automatic)
             Say("reset cycles: cycle %d: the device was %s\n", i + 1, wasLost ? "not reset" : "never lost");
             return false;
         }
+        if ((i + 1) % SOAK_LOOK_EVERY == 0 && i + 1 < cycles) {
+            Sleep(SOAK_SETTLE_MS);
+            looks++;
+            dark += !PictureShows(automatic, "during-resets", &match, &brightness1) ||
+                    !Bright(brightness1, brightness0);
+        }
     }
-    Sleep(2000);
+    Sleep(SOAK_SETTLE_MS);
     const bool shows = PictureShows(automatic, "after-resets", &match, &brightness1);
     if (!Fresh(run, &after))
         return false;
-    Say("reset cycles: frames %u, lost %u\n", run.Probe->Frames, after.FramesLost);
     Say("reset cycles: %d, device resets %u, failed %u; the automatic picture matches %.2f of the screen, "
-        "brightness %.1f before and %.1f after\n",
-        cycles, after.DeviceResets - before.DeviceResets, after.ResetsFailed, match, brightness0, brightness1);
+        "brightness %.1f before and %.1f after; %d of %d looks between them dark\n",
+        cycles, after.DeviceResets - before.DeviceResets, after.ResetsFailed, match, brightness0, brightness1, dark,
+        looks);
     bool ok = shows && after.ResetsFailed == 0 && after.DeviceResets - before.DeviceResets == (uint32_t)cycles &&
-              fabs(brightness1 - brightness0) < 0.3 * brightness0 + 8;
+              Bright(brightness1, brightness0) && dark == 0;
     Say("  %-20s %12s %12s %12s %12s\n", "", "before", "after", "per cycle", "tolerance");
     for (const Series& x : kSeries) {
         const double grew = (double)(after.*x.Field) - (double)(before.*x.Field);
