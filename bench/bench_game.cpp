@@ -1,10 +1,13 @@
 // bench_game [--quick]: brolfest04 (its test build) in automatic mode at
-// 640 x 480, windowed, driven from outside. Prints the start-up time from
-// "Start" to the first frame, frames per second (median of one-second
-// windows) against the menu screen's rate measured in the same run, draw
-// calls and batches per frame, the octree's faces against the level's, and
-// where the game's main thread spends its time: samples of its instruction
-// pointer by module, and the engine's and game's busiest exported routines.
+// 640 x 480, windowed, driven from outside. Prints the start-up times
+// (launch to the dialog, "Start" and launch to the first frame; the driver
+// presses "Start" as soon as the dialog shows), frames per second (median
+// of one-second windows) against the menu screen's rate measured in the same
+// run, the tick interval's distribution while rendering, draw calls and
+// batches per frame, the octree's faces against the level's, the frame's
+// phases as the game's own cuts time them, and where the game's main thread
+// spends its time: samples of its instruction pointer by module, and the
+// engine's and game's busiest exported routines.
 #include <windows.h>
 #include <psapi.h>
 #include <algorithm>
@@ -79,10 +82,10 @@ double Median(std::vector<double> v)
 // Frames per second in one-second windows over `seconds`, sampling the
 // main thread's instruction pointer every few milliseconds meanwhile.
 std::vector<double> Measure(const DriveRun& run, HANDLE thread, int seconds, std::vector<uintptr_t>* samples,
-                            double* drawCalls, double* batches, double* faces)
+                            double* drawCalls, double* batches, double* faces, double* primitives)
 {
     std::vector<double> fps;
-    double calls = 0, buckets = 0, listed = 0;
+    double calls = 0, buckets = 0, listed = 0, queued = 0;
     int n = 0;
     for (int s = 0; s < seconds; s++) {
         uint32_t f0 = run.Probe->Frames;
@@ -99,6 +102,7 @@ std::vector<double> Measure(const DriveRun& run, HANDLE thread, int seconds, std
             calls += run.Probe->DrawCalls;
             buckets += run.Probe->Batches;
             listed += run.Probe->OctreeFaces;
+            queued += run.Probe->Primitives;
             n++;
         }
         fps.push_back((run.Probe->Frames - f0) * 1000.0 / (GetTickCount() - t0));
@@ -106,7 +110,55 @@ std::vector<double> Measure(const DriveRun& run, HANDLE thread, int seconds, std
     *drawCalls = calls / n;
     *batches = buckets / n;
     *faces = listed / n;
+    *primitives = queued / n;
     return fps;
+}
+
+// CPU seconds (kernel and user) of a thread so far.
+double CpuSeconds(HANDLE thread)
+{
+    FILETIME created, ended, kernel, user;
+    if (!thread || !GetThreadTimes(thread, &created, &ended, &kernel, &user))
+        return 0;
+    const auto seconds = [](FILETIME t) { return (((uint64_t)t.dwHighDateTime << 32) | t.dwLowDateTime) / 1e7; };
+    return seconds(kernel) + seconds(user);
+}
+
+// The tick intervals written since `from` (the ring's last ones), sorted.
+std::vector<uint32_t> Intervals(const DriveRun& run, uint32_t from)
+{
+    const uint32_t to = run.Probe->IntervalCount;
+    if (to - from > BF04_PROBE_INTERVALS)
+        from = to - BF04_PROBE_INTERVALS;
+    std::vector<uint32_t> v;
+    for (uint32_t i = from; i != to; i++)
+        v.push_back(run.Probe->Interval[i % BF04_PROBE_INTERVALS]);
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+// The frame's phases per frame, and the tick's cost per frame, as the
+// game's own cuts time them (bf04probe.h).
+void Phases(const uint32_t* from, const uint32_t* to, uint32_t frames, uint32_t ticks, double fps)
+{
+    static const char* const names[BF04_CUTS] = {
+        "snapshot under the game lock", "queuing (objects, octree, planes)", "sky, world, effects RenderScene",
+        "overlay RenderScene and Present", "game tick (timer thread)"};
+    if (!frames || !ticks)
+        return;
+    double ms[BF04_CUTS], frame = 0;
+    for (int i = 0; i < BF04_CUTS; i++) {
+        const uint32_t us = to[i] - from[i];
+        ms[i] = us / 1000.0 / (i == BF04_CUT_TICK ? ticks : frames);
+        if (i != BF04_CUT_TICK)
+            frame += ms[i];
+    }
+    const double period = fps > 0 ? 1000.0 / fps : 0;
+    printf("  frame phases, ms per frame (frame loop %.2f of a %.2f ms period):\n", frame, period);
+    for (int i = 0; i < BF04_CUT_TICK; i++)
+        printf("    %-38s %8.3f  %5.1f %%\n", names[i], ms[i], frame > 0 ? 100 * ms[i] / frame : 0.0);
+    printf("    %-38s %8.3f ms per tick, %.3f ms per frame\n", names[BF04_CUT_TICK], ms[BF04_CUT_TICK],
+           ms[BF04_CUT_TICK] * ticks / frames);
 }
 
 }  // namespace
@@ -117,10 +169,13 @@ int main(int argc, char** argv)
     const int menuSeconds = quick ? 2 : 10, autoSeconds = quick ? 3 : 30;
     DriveRun run;
     HWND dialog;
+    LARGE_INTEGER launch, shown;
+    QueryPerformanceCounter(&launch);
     if (!DriveOpenGame(&run, &dialog, nullptr)) {
         DriveClose(&run);
         return 1;
     }
+    QueryPerformanceCounter(&shown);
     DriveClick(dialog, 1002);   // windowed: any screen serves
     DriveClick(dialog, IDOK);
     for (int i = 0; i < 3000 && !run.Probe->FirstMenuFrameTime; i++)
@@ -131,15 +186,33 @@ int main(int argc, char** argv)
         DriveClose(&run);
         return 1;
     }
-    double startup = (double)(run.Probe->FirstMenuFrameTime - run.Probe->StartTime) / run.Probe->CounterFrequency;
-    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, run.Process.dwThreadId);
+    // One counter for every process of the machine.
+    const double frequency = (double)run.Probe->CounterFrequency;
+    const double startup = (run.Probe->FirstMenuFrameTime - run.Probe->StartTime) / frequency;
+    const double toDialog = (shown.QuadPart - launch.QuadPart) / frequency;
+    const double launched = (run.Probe->FirstMenuFrameTime - launch.QuadPart) / frequency;
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE,
+                               run.Process.dwThreadId);
 
-    double calls, batches, faces;
-    std::vector<double> menu = Measure(run, thread, menuSeconds, nullptr, &calls, &batches, &faces);
+    double calls, batches, faces, primitives;
+    std::vector<double> menu = Measure(run, thread, menuSeconds, nullptr, &calls, &batches, &faces, &primitives);
     DrivePress(game, 'A', 100);
     Sleep(2000);   // past the first view of the TV, onto the camera path
     std::vector<uintptr_t> samples;
-    std::vector<double> automatic = Measure(run, thread, autoSeconds, &samples, &calls, &batches, &faces);
+    const uint32_t intervals0 = run.Probe->IntervalCount;
+    uint32_t cuts0[BF04_CUTS], cuts1[BF04_CUTS];
+    memcpy(cuts0, run.Probe->CutMicroseconds, sizeof cuts0);
+    const uint32_t frames0 = run.Probe->CutFrames, ticks0 = run.Probe->Ticks;
+    const double threadCpu0 = CpuSeconds(thread);
+    BF04_HEALTH health0 = {};
+    DriveHealth(&run, &health0);
+    std::vector<double> automatic = Measure(run, thread, autoSeconds, &samples, &calls, &batches, &faces, &primitives);
+    const double threadCpu = CpuSeconds(thread) - threadCpu0;
+    memcpy(cuts1, run.Probe->CutMicroseconds, sizeof cuts1);
+    const uint32_t frames = run.Probe->CutFrames - frames0, ticks = run.Probe->Ticks - ticks0;
+    const std::vector<uint32_t> intervals = Intervals(run, intervals0);
+    BF04_HEALTH health = {};
+    DriveHealth(&run, &health);
     uint32_t levelFaces = run.Probe->LevelFaces;
     std::vector<Module> modules = Modules(run.Process.hProcess);
     DrivePress(game, VK_ESCAPE, 100);
@@ -149,14 +222,26 @@ int main(int argc, char** argv)
 
     double fpsAuto = Median(automatic), fpsMenu = Median(menu);
     printf("bench_game (windowed 640 x 480%s)\n", quick ? ", quick" : "");
+    printf("  start-up, launch to the dialog         %8.2f s\n", toDialog);
     printf("  start-up, Start to the first frame     %8.2f s\n", startup);
+    printf("  start-up, launch to the first frame    %8.2f s\n", launched);
     printf("  automatic mode, median of %2d s         %8.1f frames/s\n", autoSeconds, fpsAuto);
     printf("  menu screen, median of %2d s            %8.1f frames/s\n", menuSeconds, fpsMenu);
     printf("  automatic / menu                        %8.2f\n", fpsMenu > 0 ? fpsAuto / fpsMenu : 0.0);
     printf("  draw calls per frame                    %8.1f\n", calls);
     printf("  batches per frame                       %8.1f\n", batches);
+    printf("  primitives drawn per frame              %8.0f\n", primitives);
     printf("  octree faces per frame / level faces    %8.0f / %u = %.2f\n", faces, levelFaces,
            levelFaces ? faces / levelFaces : 0.0);
+    if (!intervals.empty())
+        printf("  tick interval over %5zu ticks           p50 %.2f ms, p99 %.2f ms (nominal 6.67 ms)\n",
+               intervals.size(), intervals[intervals.size() / 2] / 1000.0,
+               intervals[intervals.size() * 99 / 100] / 1000.0);
+    Phases(cuts0, cuts1, frames, ticks, fpsAuto);
+    printf("  over the automatic mode: engine heap in use %.1f to %.1f MiB, private bytes %.1f to %.1f MiB, "
+           "handles %u to %u\n",
+           health0.HeapInUse / 1048576.0, health.HeapInUse / 1048576.0, health0.PrivateBytes / 1048576.0,
+           health.PrivateBytes / 1048576.0, health0.Handles, health.Handles);
 
     // Where the main thread was: by module, then inside the engine and game.
     std::map<std::string, int> byModule;
@@ -184,12 +269,30 @@ int main(int argc, char** argv)
         sorted.push_back({kv.second, kv.first});
     std::sort(sorted.rbegin(), sorted.rend());
     size_t total = samples.size() ? samples.size() : 1;
-    int ours = 0;
-    for (auto& kv : byModule)
-        if (kv.first == "zarquel.dll" || kv.first.find("brolfest04") == 0)
-            ours += kv.second;
-    printf("  main thread, %zu samples: engine and game %.1f %%, the rest Wine, GL and the rasteriser\n",
-           samples.size(), 100.0 * ours / total);
+    int engine = 0, gameCode = 0;
+    for (auto& kv : byModule) {
+        if (kv.first == "zarquel.dll")
+            engine += kv.second;
+        if (kv.first.find("brolfest04") == 0)
+            gameCode += kv.second;
+    }
+    printf("  main thread, %zu samples: engine %.1f %%, game %.1f %%, the rest Wine, GL and the rasteriser\n",
+           samples.size(), 100.0 * engine / total, 100.0 * gameCode / total);
+    // The samples land in the engine or the game only while their code
+    // runs: their share of the wall time is their CPU time. The main thread
+    // runs the engine, the game and Wine's Direct3D; the GL work happens on
+    // other threads.
+    if (frames) {
+        const double period = 1000.0 * autoSeconds / frames;
+        const double engineMs = period * engine / total;
+        const double gameMs = period * gameCode / total;
+        const double tickMs = (double)(cuts1[BF04_CUT_TICK] - cuts0[BF04_CUT_TICK]) / 1000.0 / frames;
+        const double mainMs = 1000.0 * threadCpu / frames;
+        printf("  CPU per frame: main thread %.2f ms, of it engine %.2f ms (%.1f %%) and game %.2f ms (%.1f %%); "
+               "the game's tick %.2f ms on the timer thread\n",
+               mainMs, engineMs, mainMs > 0 ? 100 * engineMs / mainMs : 0.0, gameMs,
+               mainMs > 0 ? 100 * gameMs / mainMs : 0.0, tickMs);
+    }
     for (size_t i = 0; i < sorted.size() && i < 8; i++)
         printf("    %5.1f %%  %s\n", 100.0 * sorted[i].first / total, sorted[i].second.c_str());
     sorted.clear();

@@ -1,5 +1,5 @@
 // The player's record and reset, and what the player, the soldiers and the
-// shots share: the counted scene test.
+// shots share: the counted scene test, the view test.
 #include "actors.h"
 #include "bf04.h"
 
@@ -32,4 +32,12 @@ bool TouchesScene(Sphere3* sphere)
 {
     Counters.SceneTests++;
     return G.Engine->OctreeAABB->TestAABBWithSphere(G.A.SceneOctree, sphere, true);
+}
+
+bool SphereInView(float x, float y, float z, float radius)
+{
+    for (const Plane& p : G.Engine->H3d->Frustum)
+        if (p.a * x + p.b * y + p.c * z + p.d < -radius)
+            return false;
+    return true;
 }

@@ -1,23 +1,32 @@
 // The twenty assets, loaded from the master file in their order, and their
 // release at the end.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <d3d9.h>
 #include "bf04.h"
 
 // Every frame of an animated model made current, scaled down to scene units
 // and given fresh normals (the weapon of a soldier gets its normals first).
-static void ASSET_PrepareFrames(unsigned long object, bool normalsFirst)
+// Returns the farthest any vertex of any frame lies from the origin.
+static float ASSET_PrepareFrames(unsigned long object, bool normalsFirst)
 {
     CZO3d* o3d = G.Engine->O3d;
     if (normalsFirst)
         o3d->RecalcNormals(object, 1);
     unsigned long frames = o3d->GetNumberFrames(object);
+    const unsigned long vertices = o3d->GetNumberVertex(object);
+    float reach = 0.0f;
     for (unsigned long i = 0; i < frames; i++) {
         o3d->SetActualFrame(object, i, 0.0f, (int)(i + 1));
         o3d->ScaleObject(object, 0.05f);
         if (!normalsFirst)
             o3d->RecalcNormals(object, 1);
+        const Vector3* v = (const Vector3*)o3d->GetVertexPointer(object);
+        for (unsigned long k = 0; k < vertices; k++)
+            reach = std::max(reach, v[k].x * v[k].x + v[k].y * v[k].y + v[k].z * v[k].z);
     }
+    return sqrtf(reach);
 }
 
 static unsigned long ASSET_Model(const char* object, const char* materials, unsigned long* materialSet)
@@ -61,9 +70,9 @@ void LoadAssets()
     a.SkyMaterials = o3d->LoadMaterials(a.Sky, "data\\envmap\\env.material");
 
     a.SoldierBody = ASSET_Model("data\\soldier\\soldier.3do", "data\\soldier\\soldier.material", &a.SoldierBodyMaterials);
-    ASSET_PrepareFrames(a.SoldierBody, false);
+    const float body = ASSET_PrepareFrames(a.SoldierBody, false);
     a.SoldierWeapon = ASSET_Model("data\\soldier\\weapon.3do", "data\\soldier\\weapon.material", &a.SoldierWeaponMaterials);
-    ASSET_PrepareFrames(a.SoldierWeapon, true);
+    a.SoldierReach = std::max(body, ASSET_PrepareFrames(a.SoldierWeapon, true));
 
     a.Scene = o3d->LoadObject("data\\scene\\scene.3do");
     o3d->RecalcNormals(a.Scene, 1);

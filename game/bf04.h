@@ -63,6 +63,7 @@ struct GameAssets {
     unsigned long DigitPlane;
     unsigned long EndPicture;
     unsigned long VeilTexture, Veil;
+    float SoldierReach;                        // farthest vertex of a soldier's body or weapon, any frame
 };
 
 class CameraPath;
@@ -106,6 +107,9 @@ void ReleaseAssets();
 void GameTick();
 void ReadModeKeys();
 void FrameLoop();
+void ApplyRendererSettings();
+// True when a sphere reaches into the renderer's current view frustum.
+bool SphereInView(float x, float y, float z, float radius);
 
 // Test build only: the published record (bf04probe.cpp); no-ops otherwise.
 #ifdef BF04_TEST_BUILD
@@ -114,6 +118,8 @@ void ProbeTickStarted();
 void ProbeTickEnded(const BF04_FLAGS& now);
 void ProbeOrders();
 void ProbeFollowCamera(Vector3* eye, Vector3* target);
+void ProbeCut(int phase);               // -1: a frame starts
+void ProbeFrameEnded();
 #define BF04_PROBE_DO(statement) do { BF04_PROBE* P = ProbeRecord(); if (P) { statement; } } while (0)
 #else
 #define BF04_PROBE_DO(statement) do { } while (0)

@@ -6,10 +6,60 @@
 #include "actors.h"
 #include "bf04.h"
 #include "camerapath.h"
+#include <psapi.h>
+#include <winternl.h>
+
+#define PROBE_HEALTH_PERIOD_MS 1000
 
 static BF04_PROBE* g_probe;
 static int64_t g_lastTick;
+static int64_t g_cutFrom;           // the frame loop's last cut
+static DWORD g_lastHealth;
 static uint32_t g_followSerial, g_winSerial;   // the orders' serials already carried out
+
+static int64_t PROBE_Now()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+// Wine answers GetProcessHandleCount with 0: then the entries of the
+// system's handle table that are this process's. The buffer is kept and
+// only grows (sampled about once a second).
+static uint32_t PROBE_Handles()
+{
+    static SYSTEM_HANDLE_INFORMATION* table;
+    static ULONG tableBytes;
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count)
+        return count;
+    for (int tries = 0; tries < 4; tries++) {
+        ULONG needed = 0;
+        NTSTATUS status = table ? NtQuerySystemInformation(SystemHandleInformation, table, tableBytes, &needed)
+                                : (NTSTATUS)0xC0000004L;   // STATUS_INFO_LENGTH_MISMATCH
+        if (status == 0) {
+            const ULONG pid = GetCurrentProcessId();
+            for (ULONG i = 0; i < table->Count; i++)
+                count += table->Handle[i].OwnerPid == pid;
+            return count;
+        }
+        if (status != (NTSTATUS)0xC0000004L)
+            return 0;
+        if (table)
+            VirtualFree(table, 0, MEM_RELEASE);
+        tableBytes = (needed > tableBytes ? needed : tableBytes) * 2 + (1u << 16);
+        table = (SYSTEM_HANDLE_INFORMATION*)VirtualAlloc(nullptr, tableBytes, MEM_COMMIT, PAGE_READWRITE);
+        if (!table)
+            return tableBytes = 0;
+    }
+    return 0;
+}
+
+static uint32_t PROBE_Microseconds(BF04_PROBE* p, int64_t counts)
+{
+    return (uint32_t)(counts * 1000000 / p->CounterFrequency);
+}
 
 BF04_PROBE* ProbeRecord()
 {
@@ -33,15 +83,13 @@ BF04_PROBE* ProbeRecord()
 
 void ProbeTickStarted()
 {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
+    const int64_t now = PROBE_Now();
     BF04_PROBE* p = ProbeRecord();
     if (g_lastTick && p) {
-        int64_t us = (now.QuadPart - g_lastTick) * 1000000 / p->CounterFrequency;
-        p->Interval[p->IntervalCount % BF04_PROBE_INTERVALS] = (uint32_t)us;
+        p->Interval[p->IntervalCount % BF04_PROBE_INTERVALS] = PROBE_Microseconds(p, now - g_lastTick);
         p->IntervalCount++;
     }
-    g_lastTick = now.QuadPart;
+    g_lastTick = now;
 }
 
 // At the end of a tick, under the game lock: the changes against the last
@@ -66,6 +114,50 @@ void ProbeTickEnded(const BF04_FLAGS& now)
             p->Event[p->EventCount++] = {p->Ticks, word, after[word]};
     }
     p->Flags = now;
+    p->CutMicroseconds[BF04_CUT_TICK] += PROBE_Microseconds(p, PROBE_Now() - g_lastTick);
+}
+
+// The frame loop's phases: the time since the last cut goes to `phase`.
+void ProbeCut(int phase)
+{
+    const int64_t now = PROBE_Now();
+    if (phase >= 0 && g_cutFrom)
+        g_probe->CutMicroseconds[phase] += PROBE_Microseconds(g_probe, now - g_cutFrom);
+    g_cutFrom = now;
+}
+
+void ProbeFrameEnded()
+{
+    BF04_PROBE* p = g_probe;
+    p->CutFrames++;
+    // Every frame, outside the sequence: single words a watcher of a lost
+    // and reset device waits on.
+    const CZVgs* vgs = G.Engine->Vgs;
+    p->Health.DeviceResets = vgs->DeviceResets;
+    p->Health.FramesLost = vgs->FramesLost;
+    p->Health.ResetsFailed = vgs->ResetsFailed;
+    const DWORD now = GetTickCount();
+    if (p->Health.Samples && now - g_lastHealth < PROBE_HEALTH_PERIOD_MS)
+        return;
+    g_lastHealth = now;
+    PROCESS_MEMORY_COUNTERS pm = {};
+    pm.cb = sizeof pm;
+    GetProcessMemoryInfo(GetCurrentProcess(), &pm, sizeof pm);
+    const uint32_t handles = PROBE_Handles();
+    const CZMem* mem = G.Engine->Mem;
+    BF04_HEALTH& h = p->Health;
+    h.Sequence++;
+    MemoryBarrier();
+    h.Samples++;
+    h.HeapInUse = mem->BytesInUse;
+    h.HeapTop = (uint32_t)(mem->Top - mem->ArenaBase);
+    h.WorkingSet = (uint32_t)pm.WorkingSetSize;
+    h.PrivateBytes = (uint32_t)pm.PagefileUsage;   // the commit charge; Wine leaves PrivateUsage 0
+    h.Handles = handles;
+    h.GdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    h.UserObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    MemoryBarrier();
+    h.Sequence++;
 }
 
 // At the start of a tick, under the game lock: the watcher's new orders.

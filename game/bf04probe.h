@@ -80,6 +80,32 @@ struct BF04_ORDERS {
 };
 static_assert(sizeof(BF04_ORDERS) == 28, "seven words");
 
+// The process's health, sampled by the frame loop about once a second.
+// Sequence is odd while the game writes the record: a watcher copies it
+// when the sequence is even and unchanged across the copy.
+struct BF04_HEALTH {
+    uint32_t Sequence;
+    uint32_t Samples;
+    uint32_t HeapInUse;           // engine heap bytes handed out (CZMem::BytesInUse)
+    uint32_t HeapTop;             // engine heap bytes below top
+    uint32_t WorkingSet;          // bytes
+    uint32_t PrivateBytes;
+    uint32_t Handles;
+    uint32_t GdiObjects, UserObjects;
+    uint32_t DeviceResets, FramesLost, ResetsFailed;   // the display's, written every frame
+};
+static_assert(sizeof(BF04_HEALTH) == 48, "twelve words");
+
+// Where the time goes: microseconds summed since the start, per phase of
+// the frame loop and for the tick. Wrapping 32-bit sums: a watcher takes
+// differences over less than an hour.
+#define BF04_CUT_SNAPSHOT 0           // the snapshot under the game lock
+#define BF04_CUT_QUEUE 1              // queuing the four passes: objects, the octree, planes
+#define BF04_CUT_SCENE 2              // RenderScene of the sky, world and effects passes
+#define BF04_CUT_PRESENT 3            // the overlay's RenderScene, which presents
+#define BF04_CUT_TICK 4               // the game tick (timer thread)
+#define BF04_CUTS 5
+
 struct BF04_PROBE {
     uint32_t Magic;               // BF04_PROBE_MAGIC once the game has the record
     uint32_t ProcessId;
@@ -118,11 +144,16 @@ struct BF04_PROBE {
     BF04_EVENT Event[BF04_PROBE_EVENTS];
     BF04_PLAY Play;
     BF04_ORDERS Orders;           // written by the watcher
+    BF04_HEALTH Health;
+    uint32_t CutMicroseconds[BF04_CUTS];
+    uint32_t CutFrames;           // frames whose phases are summed
+    uint32_t Primitives;          // the last frame's, all four passes
+    uint32_t Spare;               // the record stays a whole number of 8-byte words
 };
 static_assert(offsetof(BF04_PROBE, Flags) == 76, "flags after the start-up words");
 static_assert(offsetof(BF04_PROBE, Interval) == 220, "ring after the start plays");
 static_assert(sizeof(BF04_PROBE) == 220 + 4 * BF04_PROBE_INTERVALS + 68 + 12 * BF04_PROBE_EVENTS + sizeof(BF04_PLAY) +
-                                        sizeof(BF04_ORDERS),
+                                        sizeof(BF04_ORDERS) + sizeof(BF04_HEALTH) + 4 * BF04_CUTS + 12,
               "probe record size");
 
 #endif

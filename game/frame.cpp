@@ -11,6 +11,9 @@
 #define FRAME_FOV_X 60.0f
 #define FRAME_FOV_Y 45.0f
 
+// Test build: the time since the last cut goes to a phase (bf04probe.h).
+#define FRAME_CUT(phase) BF04_PROBE_DO(ProbeCut(phase))
+
 struct FrameSnapshot {
     Player Player1;
     BF04_FLAGS F;
@@ -46,7 +49,9 @@ static void FRAME_Overlay(const FrameSnapshot& s)
     G.Engine->O3d->DrawAllObject(a.HudFrame, 0);
     G.Engine->Vgs->SetPresent(true);
     h3d->SetBilinealFiltering(false);
+    FRAME_CUT(BF04_CUT_QUEUE);
     G.Engine->Vgs->RenderScene(nullptr, nullptr);
+    FRAME_CUT(BF04_CUT_PRESENT);
     h3d->SetBilinealFiltering(true);
 }
 
@@ -58,8 +63,9 @@ static void FRAME_Draw()
     CZVgs* vgs = e->Vgs;
     const GameAssets& a = G.A;
     FrameSnapshot s;
-    uint32_t drawCalls = 0, batches = 0;
+    uint32_t drawCalls = 0, batches = 0, primitives = 0;
 
+    FRAME_CUT(-1);
     EnterCriticalSection(&G.Lock);
     s.Player1 = P1;
     s.F = G.F;
@@ -82,6 +88,7 @@ static void FRAME_Draw()
     (void)tvView;
     LeaveCriticalSection(&G.Lock);
     h3d->SetCameraPosition(&eye, &target, nullptr);
+    FRAME_CUT(BF04_CUT_SNAPSHOT);
 
     // Sky.
     h3d->SetClearZBuffer(true);
@@ -92,9 +99,12 @@ static void FRAME_Draw()
     e->O3d->DrawAllObject(a.Sky, 1);
     h3d->DisableFog();
     vgs->ClearColor = 0;
+    FRAME_CUT(BF04_CUT_QUEUE);
     vgs->RenderScene(nullptr, nullptr);
+    FRAME_CUT(BF04_CUT_SCENE);
     drawCalls += h3d->FrameDrawCalls;
     batches += h3d->FrameBatches;
+    primitives += h3d->FramePrimitives;
 
     // World: the level through its octree, the TV showing the current page
     // over the current noise, the soldiers and the player.
@@ -112,9 +122,12 @@ static void FRAME_Draw()
         G.Soldiers[i]->Draw();
     if (!s.F.Won && !s.F.Automatic)
         DrawPlayer(s.Player1);
+    FRAME_CUT(BF04_CUT_QUEUE);
     vgs->RenderScene(nullptr, nullptr);
+    FRAME_CUT(BF04_CUT_SCENE);
     drawCalls += h3d->FrameDrawCalls;
     batches += h3d->FrameBatches;
+    primitives += h3d->FramePrimitives;
 
     // Effects: shots, explosions, shadows.
     vgs->SetClearBackBuffer(false);
@@ -126,16 +139,20 @@ static void FRAME_Draw()
         DrawPlayerShadow(s.Player1);
     for (int i = 0; i < G.SoldierCount; i++)
         G.Soldiers[i]->DrawShadow();
+    FRAME_CUT(BF04_CUT_QUEUE);
     vgs->RenderScene(nullptr, nullptr);
+    FRAME_CUT(BF04_CUT_SCENE);
     drawCalls += h3d->FrameDrawCalls;
     batches += h3d->FrameBatches;
+    primitives += h3d->FramePrimitives;
 
     FRAME_Overlay(s);
     drawCalls += h3d->FrameDrawCalls;
     batches += h3d->FrameBatches;
+    primitives += h3d->FramePrimitives;
 
-    BF04_PROBE_DO(P->Frames++; P->DrawCalls = drawCalls; P->Batches = batches; P->OctreeFaces = listed;
-                  P->Eye[0] = eye.x; P->Eye[1] = eye.y; P->Eye[2] = eye.z; P->Target[0] = target.x;
+    BF04_PROBE_DO(ProbeFrameEnded(); P->Frames++; P->DrawCalls = drawCalls; P->Batches = batches; P->Primitives = primitives;
+                  P->OctreeFaces = listed; P->Eye[0] = eye.x; P->Eye[1] = eye.y; P->Eye[2] = eye.z; P->Target[0] = target.x;
                   P->Target[1] = target.y; P->Target[2] = target.z;
                   if (!P->FirstMenuFrameTime) {
                       LARGE_INTEGER now;
@@ -144,17 +161,25 @@ static void FRAME_Draw()
                   });
     (void)drawCalls;
     (void)batches;
+    (void)primitives;
     (void)listed;
 }
 
 void FrameLoop()
 {
+    uint32_t resets = G.Engine->Vgs->DeviceResets;
     for (;;) {
         EnterCriticalSection(&G.Lock);
         int quit = G.F.Quit;
         LeaveCriticalSection(&G.Lock);
         if (quit || !G.Engine->StillAlive())
             break;
+        // StillAlive speaks of the last pass only, and a reset may come in
+        // any of the four: the display's count tells.
+        if (G.Engine->Vgs->DeviceResets != resets) {
+            resets = G.Engine->Vgs->DeviceResets;
+            ApplyRendererSettings();
+        }
         FRAME_Draw();
     }
 }

@@ -29,6 +29,23 @@ static CameraPath* MAIN_Path(const char* name)
     return path;
 }
 
+// A device reset puts the renderer's defaults back (fog settings gone,
+// filters off): the frame loop applies these again after one.
+void ApplyRendererSettings()
+{
+    CZH3d* h3d = G.Engine->H3d;
+    h3d->SetMipMapping(true);
+    h3d->SetAntialias(true);
+    h3d->SetBilinealFiltering(true);
+    h3d->SetCullingState(true, true);
+    h3d->SetZBufferState(true);
+    h3d->SetProyectionParams(1.0f, 380.0f, 60.0f, 45.0f);
+    h3d->SetFog(0, 30.0f, 100.0f);
+    h3d->EnableFog();
+    G.Engine->Vgs->ClearColor = 0;
+    h3d->SetPointSizes(1.0f, 2.0f);
+}
+
 static void MAIN_TearDown()
 {
     CZarquel* e = G.Engine;
@@ -79,17 +96,7 @@ int GameMain(HINSTANCE instance, int showCommand)
     G.Layer = e->Vgs->CreateLayer3D();
     e->Vgs->SetLayerProperty(G.Layer, 1, 0, 0);
 
-    CZH3d* h3d = e->H3d;
-    h3d->SetMipMapping(true);
-    h3d->SetAntialias(true);
-    h3d->SetBilinealFiltering(true);
-    h3d->SetCullingState(true, true);
-    h3d->SetZBufferState(true);
-    h3d->SetProyectionParams(1.0f, 380.0f, 60.0f, 45.0f);
-    h3d->SetFog(0, 30.0f, 100.0f);
-    h3d->EnableFog();
-    e->Vgs->ClearColor = 0;
-    h3d->SetPointSizes(1.0f, 2.0f);
+    ApplyRendererSettings();
     e->Vgs->RenderScene(nullptr, nullptr);
 
     e->Xfs->OpenMasterFile("data.tmf");

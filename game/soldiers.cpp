@@ -180,6 +180,9 @@ void Soldier::Draw()
         SOLD_Place();
     Soldier s = *this;
     LeaveCriticalSection(&G.Lock);
+    // Most of the fifteen are out of view: their frames are not transformed and queued.
+    if (!SphereInView(s.X, SOLDIER_Y, s.Z, G.A.SoldierReach))
+        return;
     CZO3d* o3d = Engine->O3d;
     const unsigned long objects[2] = {s.Body, s.Weapon};
     for (int i = 0; i < (s.State == SOLDIER_DEAD ? 1 : 2); i++) {

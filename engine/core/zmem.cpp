@@ -89,7 +89,7 @@ CZMem::CZMem()
     WatchStop = WatchDone = NULL;
     MultiThread = FALSE;
     SurveilTable = nullptr;
-    GetMemCalls = GetMemFailed = FreeMemRefused = 0;
+    GetMemCalls = GetMemFailed = FreeMemRefused = BytesInUse = 0;
     FragmentBound = 0;
     ListTail = &FreeList;
     FitTree = nullptr;
@@ -128,6 +128,7 @@ int CZMem::InitHeap(unsigned long size)
     ArenaBase = Top = ArenaEnd = nullptr;
     FreeList = 0;
     FragmentBound = 0;
+    BytesInUse = 0;
     SurveilBytes = SurveilBlocks = SurveilRecords = 0;
     SurveilTable = nullptr;
     MultiThread = FALSE;
@@ -618,6 +619,7 @@ void* CZMem::GetMem(unsigned long size)
 #if ZARQUEL_MEM_SURVEIL
     MEM_InsertBlock(block, rounded, site);
 #endif
+    BytesInUse += rounded;
     return block;
 }
 
@@ -648,6 +650,7 @@ void* CZMem::FreeMem(void* pointer, unsigned long size)
         FreeMemRefused++;
         return nullptr;
     }
+    BytesInUse -= rounded;
 #if ZARQUEL_MEM_SURVEIL
     // Still under the heap lock: nobody can reuse the region before its
     // record is gone.
@@ -682,6 +685,7 @@ void* CZMem::Release(void* pointer)
 #endif
     MEM_ClearIndex();
     Top = (uint8_t*)pointer;
+    BytesInUse = (uint32_t)(p - (uintptr_t)ArenaBase);
     FreeList = p;
     ListTail = &FreeList;
     return nullptr;

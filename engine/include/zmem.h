@@ -143,6 +143,9 @@ public:
     uint32_t GetMemCalls;
     uint32_t GetMemFailed;      // arena exhausted (or a size too large)
     uint32_t FreeMemRefused;    // bad pointer, size or overlap
+    // Arena bytes handed out and not given back (rounded, guard words
+    // included); after Release everything below the mark counts as in use.
+    uint32_t BytesInUse;
 
 private:
     void MEM_CheckCallingThread();

@@ -1,5 +1,6 @@
 #include "drive.h"
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 bool DriveStart(DriveRun* run, const char* exe, const char* folder)
@@ -89,6 +90,23 @@ bool DriveWaitTicks(const DriveRun* run, uint32_t ticks, int timeoutMs)
     return false;
 }
 
+bool DriveHealth(const DriveRun* run, BF04_HEALTH* health)
+{
+    if (!run->Probe)
+        return false;
+    volatile BF04_HEALTH* h = &run->Probe->Health;
+    for (int tries = 0; tries < 100; tries++) {
+        const uint32_t before = h->Sequence;
+        MemoryBarrier();
+        memcpy(health, (const void*)h, sizeof *health);
+        MemoryBarrier();
+        if (!(before & 1) && before == h->Sequence)
+            return health->Samples != 0;
+        Sleep(1);
+    }
+    return false;
+}
+
 int DriveWaitExit(DriveRun* run, int timeoutMs)
 {
     if (WaitForSingleObject(run->Process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
@@ -155,6 +173,22 @@ bool DriveScreenshot(DriveImage* image)
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return ok;
+}
+
+double DriveMatch(const DriveImage& screen, const DriveImage& picture, int tolerance, bool above)
+{
+    long good = 0, total = 0;
+    for (int y = 8; y < 472; y += 2)
+        for (int x = 8; x < 632; x += 2) {
+            const uint8_t* s = screen.At(x, y);
+            const uint8_t* p = picture.At(x, y);
+            bool ok = true;
+            for (int c = 0; c < 3; c++)
+                ok = ok && (above ? s[c] + tolerance >= p[c] : abs(s[c] - p[c]) <= tolerance);
+            good += ok;
+            total++;
+        }
+    return (double)good / total;
 }
 
 bool DriveSaveBmp(const DriveImage& image, const char* path)

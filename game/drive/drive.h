@@ -33,6 +33,9 @@ void DriveKey(HWND window, int key, bool down);
 void DrivePress(HWND window, int key, int holdMs);
 // Waits until the probe's tick count reaches `ticks`.
 bool DriveWaitTicks(const DriveRun* run, uint32_t ticks, int timeoutMs);
+// A consistent copy of the game's health record; false when none was
+// written yet or the game keeps writing it.
+bool DriveHealth(const DriveRun* run, BF04_HEALTH* health);
 // The process's exit code, or -1 after timeoutMs (the process is then ended).
 int DriveWaitExit(DriveRun* run, int timeoutMs);
 void DriveClose(DriveRun* run);
@@ -46,6 +49,10 @@ struct DriveImage {
 bool DriveScreenshot(DriveImage* image);
 // The screen is 640 x 480 at 16 bits: where the default full-screen start works.
 bool DriveSixteenBitScreen();
+// Share of the screen's pixels (a 640 x 480 inner grid) whose channels all
+// lie within `tolerance` of the picture's (`above`: the screen may be
+// brighter, as over an additive picture).
+double DriveMatch(const DriveImage& screen, const DriveImage& picture, int tolerance, bool above);
 bool DriveSaveBmp(const DriveImage& image, const char* path);
 bool DriveLoadBmp(DriveImage* image, const char* path);   // 24-bit, either row order
 // A raw capture (32-bit float stereo at 48 kHz) as a WAV file.

@@ -148,6 +148,7 @@ TEST_F(Mem, BadFreesChangeNothing)
     uint8_t* c = Get(16);
     Get(16);
     m.FreeMem(b, 16);
+    EXPECT_EQ(m.BytesInUse, 48u) << "four blocks of 16 handed out, one given back";
     auto before = List();
     uint8_t* top = m.Top;
     std::vector<uint8_t> image(base, m.ArenaEnd);
@@ -169,6 +170,7 @@ TEST_F(Mem, BadFreesChangeNothing)
     m.FreeMem(top, 4);                      unchanged("at top");
     m.FreeMem(top + 64, 4);                 unchanged("above top");
     EXPECT_EQ(m.FreeMemRefused, 12u);
+    EXPECT_EQ(m.BytesInUse, 48u) << "refused frees give nothing back";
     EXPECT_EQ(List().size(), before.size());
 }
 
@@ -184,8 +186,10 @@ TEST_F(Mem, MarkAndRelease)
     m.FreeMem(a, 12);
     m.FreeMem(c, 12);
     EXPECT_EQ(List().size(), 2u);
+    EXPECT_EQ(m.BytesInUse, 64u);
     EXPECT_EQ(m.Release(mark), nullptr);
     EXPECT_EQ(m.Top, mark);
+    EXPECT_EQ(m.BytesInUse, 40u) << "everything below the mark";
     EXPECT_TRUE(List().empty());
     EXPECT_EQ(Get(4), mark);
     // A mark outside the arena (or misaligned) is not taken.

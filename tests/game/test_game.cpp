@@ -36,24 +36,6 @@ uint32_t EventTick(const DriveRun& run, int32_t word, int32_t value, uint32_t af
 }
 #define WHEN(field, value, after, ms) EventTick(run, BF04_FLAG_WORD(field), value, after, ms)
 
-// Share of pixels whose channels all lie within `tolerance` of the picture
-// (`above`: the screen may be brighter, as over an additive picture).
-double Match(const DriveImage& screen, const DriveImage& picture, int tolerance, bool above)
-{
-    long good = 0, total = 0;
-    for (int y = 8; y < 472; y += 2)
-        for (int x = 8; x < 632; x += 2) {
-            const uint8_t* s = screen.At(x, y);
-            const uint8_t* p = picture.At(x, y);
-            bool ok = true;
-            for (int c = 0; c < 3; c++)
-                ok = ok && (above ? s[c] + tolerance >= p[c] : abs(s[c] - p[c]) <= tolerance);
-            good += ok;
-            total++;
-        }
-    return (double)good / total;
-}
-
 struct Game : ::testing::Test {
     DriveRun run = {};
     HWND dialog = nullptr;
@@ -181,7 +163,7 @@ TEST_F(GameFullScreen, MenuBannerAutomaticAndEnd)
     ASSERT_TRUE(DriveLoadBmp(&automatic, BF04_FIXTURES "\\automatic.bmp"));
     Sleep(500);
     ASSERT_TRUE(DriveScreenshot(&screen));
-    EXPECT_GT(Match(screen, menu, 40, false), 0.9) << "the menu picture on screen";
+    EXPECT_GT(DriveMatch(screen, menu, 40, false), 0.9) << "the menu picture on screen";
     uint32_t out = WHEN(MenuFadeState, 2, 0, 30000);
     EXPECT_NEAR((int)out, 1001, 2);
     uint32_t in = WHEN(MenuFadeState, 0, out, 5000);
@@ -225,7 +207,7 @@ TEST_F(GameFullScreen, MenuBannerAutomaticAndEnd)
     Sleep(1000);
     EXPECT_GT(fabsf(p.Eye[0] - eye[0]) + fabsf(p.Eye[2] - eye[2]), 0.01f) << "the camera flies";
     ASSERT_TRUE(DriveScreenshot(&screen));
-    EXPECT_GT(Match(screen, automatic, 40, true), 0.9) << "the automatic picture over the scene";
+    EXPECT_GT(DriveMatch(screen, automatic, 40, true), 0.9) << "the automatic picture over the scene";
     // A text page changes every 500 ticks; the TV is shown for 199 after it.
     uint32_t page = WHEN(TextPage, 1, automaticAt, 10000);
     ASSERT_NE(page, 0u);

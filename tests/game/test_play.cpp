@@ -4,6 +4,7 @@
 // score server on a local socket.
 #include <winsock2.h>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -298,6 +299,25 @@ static Vector3 Facing(float heading)
     mth->CalcRotationMatrix();
     mth->RotateCords(&v, &v, 1);
     return v;
+}
+
+// The view test soldiers are drawn by: the frustum's planes point in. A
+// view from the origin along +z, 90 degrees wide and high, 0.1 to 100.
+TEST_F(Play, SphereInViewKeepsWhatReachesIntoTheFrustum)
+{
+    const float k = std::sqrt(0.5f);
+    const Plane planes[6] = {{k, 0, k, 0}, {-k, 0, k, 0}, {0, -k, k, 0}, {0, k, k, 0}, {0, 0, 1, -0.1f}, {0, 0, -1, 100}};
+    Plane* frustum = G.Engine->H3d->Frustum;
+    const std::vector<Plane> kept(frustum, frustum + 6);
+    std::copy(planes, planes + 6, frustum);
+    EXPECT_TRUE(SphereInView(0, 0, 50, 1));
+    EXPECT_FALSE(SphereInView(0, 0, -5, 1)) << "behind";
+    EXPECT_FALSE(SphereInView(-20, 0, 10, 1)) << "left of the view";
+    EXPECT_TRUE(SphereInView(-20, 0, 10, 8)) << "its edge reaches in";
+    EXPECT_FALSE(SphereInView(0, 30, 20, 2)) << "above";
+    EXPECT_FALSE(SphereInView(0, 0, 103, 2)) << "beyond the far plane";
+    EXPECT_TRUE(SphereInView(0, 0, 101, 2));
+    std::copy(kept.begin(), kept.end(), frustum);
 }
 
 TEST_F(Play, SoldiersFaceWhereTheyWalkAndShoot)
