@@ -142,6 +142,8 @@ void Player::VolumeColumnTick0(Channel& c, bool delayed) {
   if (delayed && !song->modFormat) {
     if ((v >> 4) == 0xF) return;
     if (c.cell.instrument && ((v >> 4) == 8 || (v >> 4) == 9)) return;
+    // A delayed key-off that cut the volume (no envelope) loses a panning too.
+    if ((v >> 4) == 0xC && c.cell.note == kNoteOff && !(c.ins && c.ins->volEnv.on)) return;
   }
   switch (v >> 4) {
     case 1: case 2: case 3: case 4: c.volume = c.outVolume = v - 0x10; break;
@@ -233,7 +235,11 @@ void Player::EffectTick0(Channel& c) {
       break;
     case kFxGlobalVol: globalVolume = Clamp64(p); break;
     case kFxGlobalSlide: if (p) c.globalSlide = p; break;
-    case kFxKeyOff: if (p == 0 && song->modFormat) KeyOff(c); break;  // XM: done as a key-off note
+    case kFxKeyOff:
+      // An XM's K00 is mostly done as a key-off note.
+      if (p == 0 && song->modFormat) KeyOff(c);
+      else if (p == 0 && c.cell.note != kNoteOff) c.keyOn = false, c.fading = true;
+      break;
     case kFxEnvPos:
       c.volEnv.tick = p;
       // FT2 moves the panning envelope only when the volume envelope has its sustain flag.
@@ -286,7 +292,8 @@ void Player::EffectTick(Channel& c) {
       if (c.globalSlide & 0xF0) globalVolume = Clamp64(globalVolume + (c.globalSlide >> 4));
       else globalVolume = Clamp64(globalVolume - (c.globalSlide & 15));
       break;
-    case kFxKeyOff: if (tick == p) KeyOff(c); break;
+    // FT2 counts an XM's key-off ticks on through a row's delay repeats.
+    case kFxKeyOff: if ((song->modFormat ? tick : rowTick) == p) KeyOff(c); break;
     case kFxPanSlide:
       if (c.panSlide & 0xF0) c.panning = std::min(255, c.panning + (c.panSlide >> 4));
       else c.panning = std::max(0, c.panning - (c.panSlide & 15));

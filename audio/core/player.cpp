@@ -72,6 +72,7 @@ void Player::Start(const Song* s, bool loop) {
   globalVolume = 64;
   patternDelay = 0;
   inDelayRepeat = false;
+  rowTick = 0;
   breakRow = loopJumpRow = 0;
   breakFlag = jumpFlag = false;
   jumpOrder = -1;
@@ -137,9 +138,13 @@ void Player::RunTick() {
       Channel& c = ch[i];
       // A note delay plays again on every repeat of a delayed row.
       const bool delayNow = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) == tick;
+      // An XM's delayed cell does nothing before its tick.
+      const bool waiting = !song->modFormat && c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) > tick;
       if (delayNow) {
         ProcessCell(c, true);
-      } else {
+        // Its volume column slides on that tick too.
+        if (!song->modFormat) VolumeColumnTick(c);
+      } else if (!waiting) {
         VolumeColumnTick(c);
         EffectTick(c);
       }
@@ -150,6 +155,7 @@ void Player::RunTick() {
     UpdateVoice(ch[i]);
   }
   count.ticks++;
+  rowTick++;
   if (++tick >= speed) {
     tick = 0;
     if (patternDelay > 0) {
@@ -157,6 +163,7 @@ void Player::RunTick() {
       inDelayRepeat = true;
     } else {
       inDelayRepeat = false;
+      rowTick = 0;
       AdvancePosition();
     }
   }
@@ -222,16 +229,21 @@ void Player::AdvancePosition() {
 }
 
 void Player::ProcessCell(Channel& c, bool delayed) {
+  bool noteFromMemory = false;
   if (!song->modFormat) {
-    // K00 drops the row's note and instrument and acts as a key-off note,
-    // before the volume column (whose volume then fades out instead of
-    // being cut). A note delay with no note replays the last note (FT2
-    // keeps it as if it stood next to the delay).
-    if (c.cell.effect == 20 && c.cell.param == 0) {
+    // K00 takes the place of the row's note as a key-off note. Next to an
+    // instrument number it drops both and only releases the key (no cut,
+    // no volume or panning recalled); a volume-column portamento keeps
+    // the note and the key is released. A note delay with no note replays
+    // the last note (FT2 keeps it as if it stood next to the delay).
+    if (c.cell.effect == 20 && c.cell.param == 0 && (c.cell.volume >> 4) != 0xF) {
+      c.cell.note = c.cell.instrument ? 0 : kNoteOff;
       c.cell.instrument = 0;
-      c.cell.note = kNoteOff;
     }
-    if (delayed && c.cell.note == 0 && c.note) c.cell.note = uint8_t(c.note);
+    if (delayed && c.cell.note == 0 && c.note) {
+      c.cell.note = uint8_t(c.note);
+      noteFromMemory = true;
+    }
   }
   const Cell& cell = c.cell;
   // In a MOD a portamento note on a channel with no pitch yet simply plays
@@ -244,6 +256,9 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   // instrument number only resets volume and envelopes (of the old one).
   // In an XM a new instrument is taken up by a note; a number alone
   // restarts the playing one.
+  // The last note replayed by a delay takes a new instrument's sample but
+  // keeps the volume and panning of the one that sounded.
+  const Sample* lastSample = noteFromMemory ? c.smp : nullptr;
   if (cell.instrument && !(tonePorta && c.smp)) {
     c.instrument = cell.instrument;
     if (song->modFormat || (cell.note && cell.note != kNoteOff)) c.ins = InstrumentAt(c.instrument);
@@ -272,12 +287,13 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   }
   bool triggered = false;
   if (cell.note == kNoteOff && delayed && !song->modFormat) {
-    // FT2: a delayed key-off only restarts the envelopes, or without a
-    // volume envelope cuts the volume; the key stays down (no fade-out).
+    // FT2: a delayed key-off restarts the instrument (the sample's volume
+    // and panning, the envelopes) with the key down; without a volume
+    // envelope it restarts the envelopes and cuts the volume.
     if (c.ins && c.ins->volEnv.on) {
-      c.volEnv = EnvState();
-      c.panEnv = EnvState();
+      ResetInstrument(c, true);
     } else {
+      RestartEnvelopes(c);
       c.volume = c.outVolume = 0;
     }
   } else if (cell.note == kNoteOff) {
@@ -302,10 +318,9 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   }
   // Any instrument number recalls the sample's volume and panning, even next
   // to a key-off; only with a playable note does it restart envelopes.
-  // A delayed key-off next to a number restarts the instrument with its key
-  // down: no fade-out follows.
+  // A delayed key-off has restarted the instrument already.
   const bool delayedOff = delayed && cell.note == kNoteOff && !song->modFormat && c.ins && c.ins->volEnv.on;
-  if (cell.instrument) ResetInstrument(c, cell.note != kNoteOff || delayedOff);
+  if (cell.instrument && !delayedOff) ResetInstrument(c, cell.note != kNoteOff, lastSample);
   // FT2 restarts the envelopes of a delayed note even without an instrument.
   else if (delayed && triggered && !song->modFormat) RestartEnvelopes(c);
   // Volume and effect columns see the channel after its note; a glissando
@@ -344,6 +359,7 @@ void Player::TriggerNote(Channel& c, int note, bool) {
   if (rn < 0 || rn > 118) return;  // outside the table: the note is ignored
   c.smp = s;
   c.note = note;
+  if (!song->modFormat) c.keyOn = true;
   c.realNote = rn;
   c.finetune = s->finetune;
   if (c.cell.effect == 0xE && (c.cell.param >> 4) == 5) {
@@ -371,8 +387,8 @@ void Player::TriggerNote(Channel& c, int note, bool) {
   count.notes++;
 }
 
-void Player::ResetInstrument(Channel& c, bool envelopes) {
-  const Sample* smp = c.smp;
+void Player::ResetInstrument(Channel& c, bool envelopes, const Sample* from) {
+  const Sample* smp = from ? from : c.smp;
   if (!smp && !song->modFormat) {
     // Nothing played yet: FT2 takes the numbered instrument's sample for
     // the last note, so a later note without a number keeps these settings.
@@ -391,6 +407,7 @@ void Player::ResetInstrument(Channel& c, bool envelopes) {
 
 void Player::RestartEnvelopes(Channel& c) {
   c.keyOn = true;
+  c.fading = false;
   c.fadeout = 32768;
   // FT2 takes the fade-out from the instrument number even before a note
   // takes the instrument up; an empty instrument leaves the playing one's.
@@ -411,6 +428,7 @@ void Player::RestartEnvelopes(Channel& c) {
 
 void Player::KeyOff(Channel& c) {
   c.keyOn = false;
+  c.fading = true;
   if (!c.ins || !c.ins->volEnv.on) {
     c.volume = 0;
     c.outVolume = 0;
@@ -479,7 +497,7 @@ void Player::UpdateEnvelopes(Channel& c) {
   if (!c.ins) { c.volEnv.value = 64; c.panEnv.value = 32; return; }
   EnvelopeTick(c.ins->volEnv, c.volEnv, c.keyOn, 64);
   EnvelopeTick(c.ins->panEnv, c.panEnv, c.keyOn, 32);
-  if (!c.keyOn) {
+  if (c.fading) {
     c.fadeout -= c.fadeoutSpeed;
     if (c.fadeout < 0) c.fadeout = 0;
   }

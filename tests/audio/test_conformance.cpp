@@ -63,18 +63,18 @@ const Exception kExceptions[] = {
 // to the end, and are reported, but do not fail the test. Remove a module
 // from here when it comes to match; the test says when one does.
 const char* const kPending[] = {
-  "crystals.mod", "dontyou.xm", "ft2_delay_defaults.xm", "ft2_delay_envelope_sustain.xm", "ft2_delay_note_memory.xm",
-  "ft2_delay_volume_column.xm", "ft2_envelope_reset.xm", "ft2_invalid_ins_defaults.xm", "ft2_k00_is_note_off.xm",
-  "ft2_kxx.xm", "ft2_note_no_fadeout_reset.xm", "ft2_note_range.xm",
+  "crystals.mod", "dontyou.xm",
+  "ft2_envelope_reset.xm", "ft2_invalid_ins_defaults.xm",
+  "ft2_note_range.xm",
   "ft2_note_range_instrument_fade.xm", "ft2_offset_memory.xm", "ft2_tremor_reset.xm", "listen.mod",
   "lxx_after_loop.xm", "mod_AmigaLimitsFinetune.mod", "mod_ArpWraparound.mod", "mod_InstrDelay.mod",
   "mod_NoteDelay-NextRow.mod",
   "mod_VibratoReset.mod", "mod_ptoffset.mod", "nebulos.mod",
   "pattern_loop_dt.mod", "pattern_loop_mpt.xm", "sundance.mod", "xm_ArpSlide.xm", "xm_FreqWraparound.xm",
-  "xm_Glissando.xm", "xm_KeyOff2.xm", "xm_NoteOffFadeNoEnv.xm", "xm_OffDelay.xm", "xm_PanMemory.xm", "xm_PanOff.xm",
+  "xm_Glissando.xm", "xm_NoteOffFadeNoEnv.xm", "xm_OffDelay.xm", "xm_PanMemory.xm", "xm_PanOff.xm",
   "xm_PanSustainRelease.xm", "xm_PatLoop-Jumps.xm", "xm_PatternDelays.xm", "xm_Pickup.xm", "xm_RetrigTick0.xm",
-  "xm_TremoloWaveforms.xm", "xm_Tremor.xm", "xm_VibratoWaveforms.xm", "xm_VolColDelay.xm", "xm_delay3.xm",
-  "xm_keyoff+instr.xm", "xm_retrig.xm",
+  "xm_TremoloWaveforms.xm", "xm_Tremor.xm", "xm_VibratoWaveforms.xm", "xm_VolColDelay.xm",
+  "xm_retrig.xm",
 };
 
 bool Pending(const std::string& name) {
