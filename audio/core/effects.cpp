@@ -137,11 +137,10 @@ void Player::MultiRetrig(Channel& c) {
 void Player::VolumeColumnTick0(Channel& c, bool delayed) {
   const uint8_t v = c.cell.volume;
   const int x = v & 15;
-  // On a note delay's tick FT2 keeps the old portamento speed, and with an
-  // instrument number it skips the fine volume slides.
+  // On a note delay's tick FT2 only sets the volume or the panning: the
+  // old portamento speed stays, fine volume slides do not happen.
   if (delayed && !song->modFormat) {
-    if ((v >> 4) == 0xF) return;
-    if (c.cell.instrument && ((v >> 4) == 8 || (v >> 4) == 9)) return;
+    if (v >= 0x60 && (v >> 4) != 0xC) return;
     // A delayed key-off that cut the volume (no envelope) loses a panning too.
     if ((v >> 4) == 0xC && c.cell.note == kNoteOff && !(c.ins && c.ins->volEnv.on)) return;
   }

@@ -138,12 +138,14 @@ void Player::RunTick() {
       Channel& c = ch[i];
       // A note delay plays again on every repeat of a delayed row.
       const bool delayNow = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) == tick;
-      // An XM's delayed cell does nothing before its tick.
-      const bool waiting = !song->modFormat && c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) > tick;
+      // FT2 slides the volume column of a delayed cell before its tick too;
+      // files of older OpenMPT versions wait for the tick.
+      const bool waiting = song->oldOpenMpt && c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) > tick;
       if (delayNow) {
-        ProcessCell(c, true);
-        // Its volume column slides on that tick too.
+        // An XM's volume column slides on that tick too, before the note
+        // (whose instrument number may then reset the volume).
         if (!song->modFormat) VolumeColumnTick(c);
+        ProcessCell(c, true);
       } else if (!waiting) {
         VolumeColumnTick(c);
         EffectTick(c);
