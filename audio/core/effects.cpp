@@ -114,10 +114,20 @@ void Player::Arpeggio(Channel& c) {
   else c.outPeriod = NoteToPeriod(std::min(note, 131), c.finetune);
 }
 
-void Player::MultiRetrig(Channel& c) {
+void Player::MultiRetrig(Channel& c, bool firstTick) {
   if (c.retrigSpeed == 0) return;
-  if (++c.retrigCount < c.retrigSpeed) return;
-  c.retrigCount = 0;
+  // FT2 counts the ticks since the last retrigger on through the rows. On
+  // a row's first tick an instrument number (with a note or none) restarts
+  // the count at one, and a volume byte set to other than zero stops the
+  // effect there; a note there is retriggered by itself.
+  int count = c.retrigCount;
+  if (firstTick) {
+    if (c.cell.instrument && c.cell.note != kNoteOff) count = 1;
+    if (c.cell.volume > 0x10 && c.cell.volume <= 0x50) { c.retrigCount = uint8_t(count); return; }
+  }
+  const bool due = count >= c.retrigSpeed && !(firstTick && c.cell.note && c.cell.note != kNoteOff);
+  c.retrigCount = uint8_t(std::min(due ? 1 : count + 1, 255));
+  if (!due) return;
   int v = c.volume;
   switch (c.retrigVol) {
     case 1: v -= 1; break;  case 2: v -= 2; break;  case 3: v -= 4; break;
@@ -248,9 +258,7 @@ void Player::EffectTick0(Channel& c) {
     case kFxMultiRetrig:
       if (x) c.retrigVol = uint8_t(x);
       if (y) c.retrigSpeed = uint8_t(y);
-      // The row's first tick counts too, unless FT2 has a volume command
-      // next to it.
-      if (!c.cell.volume) MultiRetrig(c);
+      MultiRetrig(c, true);
       break;
     case kFxTremor: if (p) c.tremor = p; break;
     case kFxExtraFine:
@@ -298,7 +306,7 @@ void Player::EffectTick(Channel& c) {
       else c.panning = std::max(0, c.panning - (c.panSlide & 15));
       c.outPan = c.panning;
       break;
-    case kFxMultiRetrig: MultiRetrig(c); break;
+    case kFxMultiRetrig: MultiRetrig(c, false); break;
     case kFxTremor: {
       // A count down per phase (bit 7: on); at the end of a phase the next
       // one's length is read from the parameter, so T12 is on 2, off 3.

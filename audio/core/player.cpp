@@ -385,7 +385,6 @@ void Player::TriggerNote(Channel& c, int note, bool) {
   c.retriggerNow = true;
   if (c.vibWave < 4) c.vibPos = 0;
   if (c.tremWave < 4) c.tremPos = 0;
-  c.retrigCount = 0;
   count.notes++;
 }
 
@@ -400,11 +399,11 @@ void Player::ResetInstrument(Channel& c, bool envelopes, const Sample* from) {
   if (!smp) return;
   c.volume = smp->volume;
   if (!song->modFormat) c.panning = smp->panning;
-  if (!envelopes) return;
-  RestartEnvelopes(c);
+  // Any number restarts the tremor, even next to a key-off.
   c.tremorPos = 0;
   c.muted = false;
-  c.retrigCount = 0;
+  if (!envelopes) return;
+  RestartEnvelopes(c);
 }
 
 void Player::RestartEnvelopes(Channel& c) {

@@ -143,7 +143,7 @@ private:
   void Vibrato(Channel& c);
   void Tremolo(Channel& c);
   void Arpeggio(Channel& c);
-  void MultiRetrig(Channel& c);
+  void MultiRetrig(Channel& c, bool firstTick);
   void ClampPeriod(Channel& c);
   void Retrigger(Channel& c);
   void ProTrackerOffset(Channel& c, const Sample& s);
