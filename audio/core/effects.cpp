@@ -195,6 +195,11 @@ void Player::EffectTick0(Channel& c) {
     case 0x5: case 0x6: case 0xA: if (p) c.volSlide = p; break;
     case 0x7: if (x) c.tremSpeed = uint8_t(x * 4); if (y) c.tremDepth = uint8_t(y); break;
     case 0x8: c.panning = c.outPan = p; break;
+    case 0x9:
+      // An XM's offset is remembered without a note too, unless a tone
+      // portamento stands on the row.
+      if (!song->modFormat && p && (c.cell.volume >> 4) != 0xF) c.offsetMem = p;
+      break;
     case 0xB:
       // A break earlier in the row loses its row; one later keeps it.
       jumpOrder = p;

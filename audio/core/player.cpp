@@ -261,6 +261,7 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   // The last note replayed by a delay takes a new instrument's sample but
   // keeps the volume and panning of the one that sounded.
   const Sample* lastSample = noteFromMemory ? c.smp : nullptr;
+  const int instrumentBefore = c.instrument;
   if (cell.instrument && !(tonePorta && c.smp)) {
     c.instrument = cell.instrument;
     if (song->modFormat || (cell.note && cell.note != kNoteOff)) c.ins = InstrumentAt(c.instrument);
@@ -287,7 +288,7 @@ void Player::ProcessCell(Channel& c, bool delayed) {
     c.ptStart = 0;
     c.ptCut = false;
   }
-  bool triggered = false;
+  bool triggered = false, ignoredNote = false;
   if (cell.note == kNoteOff && delayed && !song->modFormat) {
     // FT2: a delayed key-off restarts the instrument (the sample's volume
     // and panning, the envelopes) with the key down; without a volume
@@ -311,7 +312,7 @@ void Player::ProcessCell(Channel& c, bool delayed) {
       }
     } else {
       triggered = true;
-      TriggerNote(c, cell.note, false);
+      if (!TriggerNote(c, cell.note, false)) ignoredNote = true;
     }
   }
   if (song->modFormat && cell.effect == 9 && !triggered && c.smp) {
@@ -322,7 +323,8 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   // to a key-off; only with a playable note does it restart envelopes.
   // A delayed key-off has restarted the instrument already.
   const bool delayedOff = delayed && cell.note == kNoteOff && !song->modFormat && c.ins && c.ins->volEnv.on;
-  if (cell.instrument && !delayedOff) ResetInstrument(c, cell.note != kNoteOff, lastSample);
+  if (ignoredNote && !song->modFormat) c.instrument = instrumentBefore;
+  else if (cell.instrument && !delayedOff) ResetInstrument(c, cell.note != kNoteOff, lastSample);
   // FT2 restarts the envelopes of a delayed note even without an instrument.
   else if (delayed && triggered && !song->modFormat) RestartEnvelopes(c);
   // Volume and effect columns see the channel after its note; a glissando
@@ -351,14 +353,28 @@ const Instrument* Player::InstrumentAt(int number) const {
   return number >= 1 && number <= song->instrumentCount ? &song->instruments[size_t(number - 1)] : nullptr;
 }
 
-void Player::TriggerNote(Channel& c, int note, bool) {
+bool Player::TriggerNote(Channel& c, int note, bool) {
+  const Instrument* before = c.ins;
   if (!song->modFormat) c.ins = InstrumentAt(c.instrument);
   const Instrument* ins = c.ins;
-  if (!ins || ins->samples == 0) { c.smp = nullptr; c.voice.FadeOut(); return; }
+  if (!ins || ins->samples == 0) { c.smp = nullptr; c.voice.FadeOut(); return true; }
   const Sample* s = &ins->sample[ins->sampleMap[note - 1]];
-  if (s->length == 0) { c.smp = nullptr; c.voice.FadeOut(); return; }
+  if (s->length == 0) {
+    // FT2 takes an empty sample's defaults and the note even so: a number
+    // alone recalls that volume, a later note alone plays at it.
+    c.smp = song->modFormat ? nullptr : s;
+    if (!song->modFormat) c.note = note;
+    c.voice.FadeOut();
+    return true;
+  }
   int rn = note - 1 + s->relativeNote;
-  if (rn < 0 || rn > 118) return;  // outside the table: the note is ignored
+  // Outside the table the note is ignored, and with it the instrument. FT2
+  // still plays one note below its lowest (1-based note and relative note
+  // summing to 0), as the reference does at its own pitch.
+  if (rn < (song->modFormat ? 0 : -1) || rn > 118) {
+    c.ins = before;
+    return false;
+  }
   c.smp = s;
   c.note = note;
   if (!song->modFormat) c.keyOn = true;
@@ -386,6 +402,7 @@ void Player::TriggerNote(Channel& c, int note, bool) {
   if (c.vibWave < 4) c.vibPos = 0;
   if (c.tremWave < 4) c.tremPos = 0;
   count.notes++;
+  return true;
 }
 
 void Player::ResetInstrument(Channel& c, bool envelopes, const Sample* from) {
@@ -526,7 +543,7 @@ void Player::UpdateVoice(Channel& c) {
     }
   }
   if (!c.voice.active) return;
-  if (!c.smp) { c.voice.FadeOut(); return; }  // cut by an empty sample or instrument
+  if (!c.smp || c.smp->length == 0) { c.voice.FadeOut(); return; }  // cut by an empty sample or instrument
   c.voice.SetFrequency(PeriodToFrequency(c.outPeriod), rate);
   float v = 0;
   if (!c.muted) {

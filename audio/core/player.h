@@ -125,7 +125,8 @@ private:
   void AdvancePosition();
   uint16_t LoopStateTag() const;  // 0 when no loop counts
   void ProcessCell(Channel& c, bool delayed);
-  void TriggerNote(Channel& c, int note, bool tonePorta);
+  // False when the note falls outside the period table and is ignored.
+  bool TriggerNote(Channel& c, int note, bool tonePorta);
   // The volume and panning come from the sample from, or the channel's.
   void ResetInstrument(Channel& c, bool envelopes, const Sample* from = nullptr);
   const Instrument* InstrumentAt(int number) const;  // 1-based; nullptr past the song's

@@ -56,7 +56,6 @@ constexpr size_t kMaxFrames = size_t(20) * 60 * 44100;
 struct Exception { const char* name; const char* reason; };
 const Exception kExceptions[] = {
   {"xm_SampleChange.xm", "the reference is known to fail it: FT2 switches the sample but keeps the previous instrument's settings"},
-  {"xm_lowest.xm", "the reference is known to fail it: FT2 plays notes below its lowest note very slowly"},
 };
 
 // Modules this replayer does not yet match: they must still load and play
@@ -64,9 +63,9 @@ const Exception kExceptions[] = {
 // from here when it comes to match; the test says when one does.
 const char* const kPending[] = {
   "crystals.mod", "dontyou.xm",
-  "ft2_envelope_reset.xm", "ft2_invalid_ins_defaults.xm",
+  "ft2_envelope_reset.xm",
   "ft2_note_range.xm",
-  "ft2_note_range_instrument_fade.xm", "ft2_offset_memory.xm", "listen.mod",
+  "ft2_note_range_instrument_fade.xm", "listen.mod",
   "lxx_after_loop.xm", "mod_AmigaLimitsFinetune.mod", "mod_ArpWraparound.mod", "mod_InstrDelay.mod",
   "mod_NoteDelay-NextRow.mod",
   "mod_VibratoReset.mod", "mod_ptoffset.mod", "nebulos.mod",
