@@ -323,8 +323,9 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   // to a key-off; only with a playable note does it restart envelopes.
   // A delayed key-off has restarted the instrument already.
   const bool delayedOff = delayed && cell.note == kNoteOff && !song->modFormat && c.ins && c.ins->volEnv.on;
+  // An ignored note leaves its number acting alone, on the playing instrument.
   if (ignoredNote && !song->modFormat) c.instrument = instrumentBefore;
-  else if (cell.instrument && !delayedOff) ResetInstrument(c, cell.note != kNoteOff, lastSample);
+  if (cell.instrument && !delayedOff) ResetInstrument(c, cell.note != kNoteOff, lastSample);
   // FT2 restarts the envelopes of a delayed note even without an instrument.
   else if (delayed && triggered && !song->modFormat) RestartEnvelopes(c);
   // Volume and effect columns see the channel after its note; a glissando
@@ -370,7 +371,7 @@ bool Player::TriggerNote(Channel& c, int note, bool) {
   int rn = note - 1 + s->relativeNote;
   // Outside the table the note is ignored, and with it the instrument. FT2
   // still plays one note below its lowest (1-based note and relative note
-  // summing to 0), as the reference does at its own pitch.
+  // summing to 0); the reference plays it at the lowest note's pitch.
   if (rn < (song->modFormat ? 0 : -1) || rn > 118) {
     c.ins = before;
     return false;
@@ -384,7 +385,7 @@ bool Player::TriggerNote(Channel& c, int note, bool) {
     int y = c.cell.param & 15;
     c.finetune = (song->modFormat ? (y >= 8 ? y - 16 : y) : y - 8) * 16;
   }
-  c.period = c.targetPeriod = NoteToPeriod(rn, c.finetune);
+  c.period = c.targetPeriod = NoteToPeriod(std::max(rn, 0), c.finetune);
   uint32_t offset = 0;
   if (c.cell.effect == 9) {
     if (c.cell.param) c.offsetMem = c.cell.param;

@@ -64,8 +64,8 @@ const Exception kExceptions[] = {
 const char* const kPending[] = {
   "crystals.mod", "dontyou.xm",
   "ft2_envelope_reset.xm",
-  "ft2_note_range.xm",
-  "ft2_note_range_instrument_fade.xm", "listen.mod",
+
+  "listen.mod",
   "lxx_after_loop.xm", "mod_AmigaLimitsFinetune.mod", "mod_ArpWraparound.mod", "mod_InstrDelay.mod",
   "mod_NoteDelay-NextRow.mod",
   "mod_VibratoReset.mod", "mod_ptoffset.mod", "nebulos.mod",
