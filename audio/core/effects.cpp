@@ -224,6 +224,7 @@ void Player::EffectTick0(Channel& c) {
           if (c.loopCount == 0) c.loopCount = y;
           else if (--c.loopCount == 0) break;
           loopJumpRow = c.loopRow;
+          if (song->oldOpenMpt) breakRow = c.loopRow;
           breakFlag = true;
           break;
         case 0x7: c.tremWave = uint8_t(y); break;

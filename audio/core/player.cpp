@@ -199,7 +199,13 @@ uint16_t Player::LoopStateTag() const {
 
 void Player::AdvancePosition() {
   row++;
-  if (breakFlag) {
+  if (breakFlag && song->oldOpenMpt) {
+    // Files of older OpenMPT versions: the loop's row and a break's share
+    // one break row, the last command of the row setting it; a break or
+    // jump still leaves the pattern, to that row of the next one.
+    breakFlag = false;
+    row = breakRow;
+  } else if (breakFlag) {
     // A loop repeat wins over a break or jump on the same row; they act on
     // the loop's last pass.
     breakFlag = jumpFlag = false;
