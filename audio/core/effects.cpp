@@ -61,7 +61,8 @@ void Player::TonePorta(Channel& c) {
 int Player::GlissandoPeriod(const Channel& c) const {
   if (song->linearFreq) {
     const int base = 7680 - c.finetune / 2;
-    const int semis = int(std::lround((base - c.period) / 64.0));
+    // The nearest semitone; halfway goes to the lower one, as in FT2.
+    const int semis = int(std::floor((base - c.period + 31) / 64.0));
     return base - semis * 64;
   }
   const double semis = std::round(12.0 * std::log2(1712.0 / c.period) - c.finetune / 128.0);
@@ -106,7 +107,8 @@ void Player::Arpeggio(Channel& c) {
     int mid = (lo + hi) / 2;
     if (NoteToPeriod(mid, c.finetune) <= c.period) hi = mid; else lo = mid + 1;
   }
-  if (!song->modFormat && lo > 0 && NoteToPeriod(lo - 1, c.finetune) - c.period < c.period - NoteToPeriod(lo, c.finetune))
+  // (halfway goes to the lower note, as in FT2)
+  if (!song->modFormat && lo > 0 && NoteToPeriod(lo - 1, c.finetune) - c.period <= c.period - NoteToPeriod(lo, c.finetune))
     lo--;
   const int note = lo + semis;
   // FT2 clamps the arpeggio note past its note range (C-8, 0-based 96), at finetune 0.
