@@ -38,8 +38,10 @@ int Player::NoteToPeriod(int realNote, int finetune) const {
 
 void Player::SetBpm(int b) {
   bpm = std::clamp(b, 32, 255);
-  // frames per tick = rate * 2.5 / bpm, as 32.32
-  tickFrames = int64_t((double(rate) * 2.5 / bpm) * 4294967296.0);
+  // frames per tick = rate * 2.5 / bpm, as 32.32; an XM's ticks are whole
+  // frames (the fraction dropped), as the reference mixes them.
+  const double frames = double(rate) * 2.5 / bpm;
+  tickFrames = int64_t((song && !song->modFormat ? std::floor(frames) : frames) * 4294967296.0);
 }
 
 void DetectVBlankTiming(Song& song) {
@@ -537,6 +539,7 @@ void Player::UpdateEnvelopes(Channel& c) {
 }
 
 void Player::UpdateVoice(Channel& c) {
+  const bool started = c.retriggerNow;
   if (c.retriggerNow) {
     c.retriggerNow = false;
     if (c.smp) {
@@ -561,7 +564,10 @@ void Player::UpdateVoice(Channel& c) {
   if (c.ins && c.ins->panEnv.on) pan = pan + (c.panEnv.value - 32) * (128 - std::abs(pan - 128)) / 32;
   float l, r;
   PanGains(pan, song->squareRootPan, l, r);
-  c.voice.SetGains(v * l, v * r, mix.ramp);
+  // A note's attack is not spread; later changes are, where FT2's own ramp
+  // is part of the sound.
+  if (song->volumeRamps && !started) c.voice.SetGains(v * l, v * r, true, rate / 200, true);
+  else c.voice.SetGains(v * l, v * r, mix.ramp);
 }
 
 }  // namespace zqa

@@ -70,11 +70,11 @@ const char* const kPending[] = {
   "lxx_after_loop.xm", "mod_AmigaLimitsFinetune.mod", "mod_ArpWraparound.mod", "mod_InstrDelay.mod",
   "mod_NoteDelay-NextRow.mod",
   "mod_VibratoReset.mod", "mod_ptoffset.mod", "nebulos.mod",
-  "pattern_loop_dt.mod", "pattern_loop_mpt.xm", "sundance.mod", "xm_ArpSlide.xm", "xm_FreqWraparound.xm",
-  "xm_OffDelay.xm", "xm_PanMemory.xm", "xm_PanOff.xm",
+  "pattern_loop_dt.mod", "pattern_loop_mpt.xm", "sundance.mod", "xm_FreqWraparound.xm",
+  "xm_PanMemory.xm", "xm_PanOff.xm",
   "xm_PanSustainRelease.xm", "xm_Pickup.xm",
-  "xm_TremoloWaveforms.xm", "xm_Tremor.xm", "xm_VibratoWaveforms.xm",
-  "xm_retrig.xm",
+  "xm_TremoloWaveforms.xm", "xm_VibratoWaveforms.xm",
+
 };
 
 bool Pending(const std::string& name) {
