@@ -153,8 +153,8 @@ void Player::VolumeColumnTick0(Channel& c, bool delayed) {
   // old portamento speed stays, fine volume slides do not happen.
   if (delayed && !song->modFormat) {
     if (v >= 0x60 && (v >> 4) != 0xC) return;
-    // A delayed key-off that cut the volume (no envelope) loses a panning too.
-    if ((v >> 4) == 0xC && c.cell.note == kNoteOff && !(c.ins && c.ins->volEnv.on)) return;
+    // A delayed key-off loses a panning too.
+    if ((v >> 4) == 0xC && c.cell.note == kNoteOff) return;
   }
   switch (v >> 4) {
     case 1: case 2: case 3: case 4: c.volume = c.outVolume = v - 0x10; break;

@@ -71,7 +71,7 @@ const char* const kPending[] = {
   "mod_NoteDelay-NextRow.mod",
   "mod_VibratoReset.mod", "mod_ptoffset.mod", "nebulos.mod",
   "pattern_loop_dt.mod", "pattern_loop_mpt.xm", "sundance.mod", "xm_FreqWraparound.xm",
-  "xm_PanMemory.xm", "xm_PanOff.xm",
+  "xm_PanMemory.xm",
   "xm_PanSustainRelease.xm", "xm_Pickup.xm",
   "xm_TremoloWaveforms.xm", "xm_VibratoWaveforms.xm",
 
