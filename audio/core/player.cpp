@@ -270,6 +270,7 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   // keeps the volume and panning of the one that sounded.
   const Sample* lastSample = noteFromMemory ? c.smp : nullptr;
   const int instrumentBefore = c.instrument;
+  const Instrument* insBefore = c.ins;
   if (cell.instrument && !(tonePorta && c.smp)) {
     c.instrument = cell.instrument;
     if (song->modFormat || (cell.note && cell.note != kNoteOff)) c.ins = InstrumentAt(c.instrument);
@@ -332,7 +333,10 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   // A delayed key-off has restarted the instrument already.
   const bool delayedOff = delayed && cell.note == kNoteOff && !song->modFormat && c.ins && c.ins->volEnv.on;
   // An ignored note leaves its number acting alone, on the playing instrument.
-  if (ignoredNote && !song->modFormat) c.instrument = instrumentBefore;
+  if (ignoredNote && !song->modFormat) {
+    c.instrument = instrumentBefore;
+    c.ins = insBefore;
+  }
   if (cell.instrument && !delayedOff) ResetInstrument(c, cell.note != kNoteOff, lastSample);
   // FT2 restarts the envelopes of a delayed note even without an instrument.
   else if (delayed && triggered && !song->modFormat) RestartEnvelopes(c);
@@ -363,7 +367,6 @@ const Instrument* Player::InstrumentAt(int number) const {
 }
 
 bool Player::TriggerNote(Channel& c, int note, bool) {
-  const Instrument* before = c.ins;
   if (!song->modFormat) c.ins = InstrumentAt(c.instrument);
   const Instrument* ins = c.ins;
   if (!ins || ins->samples == 0) { c.smp = nullptr; c.voice.FadeOut(); return true; }
@@ -380,10 +383,7 @@ bool Player::TriggerNote(Channel& c, int note, bool) {
   // Outside the table the note is ignored, and with it the instrument. FT2
   // still plays one note below its lowest (1-based note and relative note
   // summing to 0); the reference plays it at the lowest note's pitch.
-  if (rn < (song->modFormat ? 0 : -1) || rn > 118) {
-    c.ins = before;
-    return false;
-  }
+  if (rn < (song->modFormat ? 0 : -1) || rn > 118) return false;
   c.smp = s;
   c.note = note;
   if (!song->modFormat) c.keyOn = true;
