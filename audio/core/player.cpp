@@ -503,8 +503,11 @@ void EnvelopeTick(const Envelope& e, EnvState& s, bool keyOn, int idle) {
   if (!e.on) { s.value = idle; return; }
   s.value = EnvelopeValue(e, s.tick);
   if (e.sustain && keyOn && s.tick == e.p[e.sustainPoint].x) return;  // held
+  // The loop is taken on reaching its end point (or on leaving it when a
+  // sustain held it there); a position set past it runs on to the end.
+  const bool heldAtLoopEnd = e.loop && e.sustain && e.sustainPoint == e.loopEnd && s.tick == e.p[e.loopEnd].x;
   s.tick++;
-  if (e.loop && s.tick >= e.p[e.loopEnd].x) {
+  if (e.loop && (s.tick == e.p[e.loopEnd].x || heldAtLoopEnd)) {
     // A sustain on the loop end holds there while the key is down.
     if (!(e.sustain && keyOn && e.sustainPoint == e.loopEnd)) s.tick = e.p[e.loopStart].x;
   }

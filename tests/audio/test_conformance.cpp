@@ -67,7 +67,7 @@ const char* const kPending[] = {
   "ft2_envelope_reset.xm",
 
   "listen.mod",
-  "lxx_after_loop.xm", "mod_AmigaLimitsFinetune.mod", "mod_ArpWraparound.mod", "mod_InstrDelay.mod",
+  "mod_AmigaLimitsFinetune.mod", "mod_ArpWraparound.mod", "mod_InstrDelay.mod",
   "mod_NoteDelay-NextRow.mod",
   "mod_VibratoReset.mod", "mod_ptoffset.mod", "nebulos.mod",
   "pattern_loop_dt.mod", "pattern_loop_mpt.xm", "sundance.mod", "xm_FreqWraparound.xm",
