@@ -65,7 +65,6 @@ const Exception kExceptions[] = {
 const char* const kPending[] = {
   "crystals.mod", "dontyou.xm",
   "ft2_envelope_reset.xm",
-
   "listen.mod",
   "mod_AmigaLimitsFinetune.mod", "mod_ArpWraparound.mod", "mod_InstrDelay.mod",
   "mod_NoteDelay-NextRow.mod",
@@ -74,7 +73,6 @@ const char* const kPending[] = {
   "xm_PanMemory.xm",
   "xm_PanSustainRelease.xm", "xm_Pickup.xm",
   "xm_TremoloWaveforms.xm", "xm_VibratoWaveforms.xm",
-
 };
 
 bool Pending(const std::string& name) {
