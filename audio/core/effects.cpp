@@ -61,7 +61,8 @@ void Player::TonePorta(Channel& c) {
 int Player::GlissandoPeriod(const Channel& c) const {
   if (song->linearFreq) {
     const int base = 7680 - c.finetune / 2;
-    const int semis = int(std::lround((base - c.period) / 64.0));
+    // The nearest semitone; halfway goes to the lower one, as in FT2.
+    const int semis = int(std::floor((base - c.period + 31) / 64.0));
     return base - semis * 64;
   }
   const double semis = std::round(12.0 * std::log2(1712.0 / c.period) - c.finetune / 128.0);
@@ -119,7 +120,8 @@ void Player::Arpeggio(Channel& c) {
     int mid = (lo + hi) / 2;
     if (NoteToPeriod(mid, c.finetune) <= c.period) hi = mid; else lo = mid + 1;
   }
-  if (!song->modFormat && lo > 0 && NoteToPeriod(lo - 1, c.finetune) - c.period < c.period - NoteToPeriod(lo, c.finetune))
+  // (halfway goes to the lower note, as in FT2)
+  if (!song->modFormat && lo > 0 && NoteToPeriod(lo - 1, c.finetune) - c.period <= c.period - NoteToPeriod(lo, c.finetune))
     lo--;
   const int note = lo + semis;
   // FT2 clamps the arpeggio note past its note range (C-8, 0-based 96), at finetune 0.
@@ -127,10 +129,20 @@ void Player::Arpeggio(Channel& c) {
   else c.outPeriod = NoteToPeriod(std::min(note, 131), c.finetune);
 }
 
-void Player::MultiRetrig(Channel& c) {
+void Player::MultiRetrig(Channel& c, bool firstTick) {
   if (c.retrigSpeed == 0) return;
-  if (++c.retrigCount < c.retrigSpeed) return;
-  c.retrigCount = 0;
+  // FT2 counts the ticks since the last retrigger on through the rows. On
+  // a row's first tick an instrument number (with a note or none) restarts
+  // the count at one, and a volume byte set to other than zero stops the
+  // effect there; a note there is retriggered by itself.
+  int count = c.retrigCount;
+  if (firstTick) {
+    if (c.cell.instrument && c.cell.note != kNoteOff) count = 1;
+    if (c.cell.volume > 0x10 && c.cell.volume <= 0x50) { c.retrigCount = uint8_t(count); return; }
+  }
+  const bool due = count >= c.retrigSpeed && !(firstTick && c.cell.note && c.cell.note != kNoteOff);
+  c.retrigCount = uint8_t(std::min(due ? 1 : count + 1, 255));
+  if (!due) return;
   int v = c.volume;
   switch (c.retrigVol) {
     case 1: v -= 1; break;  case 2: v -= 2; break;  case 3: v -= 4; break;
@@ -150,11 +162,12 @@ void Player::MultiRetrig(Channel& c) {
 void Player::VolumeColumnTick0(Channel& c, bool delayed) {
   const uint8_t v = c.cell.volume;
   const int x = v & 15;
-  // On a note delay's tick FT2 keeps the old portamento speed, and with an
-  // instrument number it skips the fine volume slides.
+  // On a note delay's tick FT2 only sets the volume or the panning: the
+  // old portamento speed stays, fine volume slides do not happen.
   if (delayed && !song->modFormat) {
-    if ((v >> 4) == 0xF) return;
-    if (c.cell.instrument && ((v >> 4) == 8 || (v >> 4) == 9)) return;
+    if (v >= 0x60 && (v >> 4) != 0xC) return;
+    // A delayed key-off loses a panning too.
+    if ((v >> 4) == 0xC && c.cell.note == kNoteOff) return;
   }
   switch (v >> 4) {
     case 1: case 2: case 3: case 4: c.volume = c.outVolume = v - 0x10; break;
@@ -198,6 +211,11 @@ void Player::EffectTick0(Channel& c) {
     case 0x5: case 0x6: case 0xA: if (p || song->modFormat) c.volSlide = p; break;
     case 0x7: if (x) c.tremSpeed = uint8_t(x * 4); if (y) c.tremDepth = uint8_t(y); break;
     case 0x8: c.panning = c.outPan = p; break;
+    case 0x9:
+      // An XM's offset is remembered without a note too, unless a tone
+      // portamento stands on the row.
+      if (!song->modFormat && p && (c.cell.volume >> 4) != 0xF) c.offsetMem = p;
+      break;
     case 0xB:
       // A break earlier in the row loses its row; one later keeps it.
       jumpOrder = p;
@@ -227,6 +245,7 @@ void Player::EffectTick0(Channel& c) {
           if (l.loopCount == 0) l.loopCount = y;
           else if (--l.loopCount == 0) break;
           loopJumpRow = l.loopRow;
+          if (song->oldOpenMpt) breakRow = l.loopRow;
           breakFlag = true;
           break;
         }
@@ -254,7 +273,11 @@ void Player::EffectTick0(Channel& c) {
       break;
     case kFxGlobalVol: globalVolume = Clamp64(p); break;
     case kFxGlobalSlide: if (p) c.globalSlide = p; break;
-    case kFxKeyOff: if (p == 0 && song->modFormat) KeyOff(c); break;  // XM: done as a key-off note
+    case kFxKeyOff:
+      // An XM's K00 is mostly done as a key-off note.
+      if (p == 0 && song->modFormat) KeyOff(c);
+      else if (p == 0 && c.cell.note != kNoteOff) c.keyOn = false, c.fading = true;
+      break;
     case kFxEnvPos:
       c.volEnv.tick = p;
       // FT2 moves the panning envelope only when the volume envelope has its sustain flag.
@@ -264,9 +287,7 @@ void Player::EffectTick0(Channel& c) {
     case kFxMultiRetrig:
       if (x) c.retrigVol = uint8_t(x);
       if (y) c.retrigSpeed = uint8_t(y);
-      // The row's first tick counts too, unless FT2 has a volume command
-      // next to it.
-      if (!c.cell.volume) MultiRetrig(c);
+      MultiRetrig(c, true);
       break;
     case kFxTremor: if (p) c.tremor = p; break;
     case kFxExtraFine:
@@ -307,13 +328,14 @@ void Player::EffectTick(Channel& c) {
       if (c.globalSlide & 0xF0) globalVolume = Clamp64(globalVolume + (c.globalSlide >> 4));
       else globalVolume = Clamp64(globalVolume - (c.globalSlide & 15));
       break;
-    case kFxKeyOff: if (tick == p) KeyOff(c); break;
+    // FT2 counts an XM's key-off ticks on through a row's delay repeats.
+    case kFxKeyOff: if ((song->modFormat ? tick : rowTick) == p) KeyOff(c); break;
     case kFxPanSlide:
       if (c.panSlide & 0xF0) c.panning = std::min(255, c.panning + (c.panSlide >> 4));
       else c.panning = std::max(0, c.panning - (c.panSlide & 15));
       c.outPan = c.panning;
       break;
-    case kFxMultiRetrig: MultiRetrig(c); break;
+    case kFxMultiRetrig: MultiRetrig(c, false); break;
     case kFxTremor: {
       // A count down per phase (bit 7: on); at the end of a phase the next
       // one's length is read from the parameter, so T12 is on 2, off 3.

@@ -169,9 +169,10 @@ LoadError ReadXmInstrumentHead(Reader& r, Instrument& ins, XmSampleData* data) {
   ins.vibSweep = ib.vibSweep;
   ins.vibDepth = ib.vibDepth & 15;
   ins.vibRate = ib.vibRate & 63;
-  // FT2 edits the fade-out in 12 bits; a larger value fades nothing (the
-  // reference player agrees).
-  ins.fadeout = le16(ib.fadeout) <= 0xFFF ? le16(ib.fadeout) : 0;
+  // FT2 edits the fade-out in 12 bits but plays a larger stored value as
+  // it is: the fade-out then ends within a few ticks (see LoadXm for
+  // files of older OpenMPT versions).
+  ins.fadeout = le16(ib.fadeout);
   uint32_t shSize = le32(ib.sampleHeaderSize);
   if (shSize < sizeof(XmSampleHead)) shSize = sizeof(XmSampleHead);
   if (shSize > 1024) return kLoadBadFormat;
@@ -253,14 +254,15 @@ LoadError LoadXm(const uint8_t* data, size_t size, Song& song) {
   std::memcpy(song.orders, sh.orders, kMaxOrders);
   if (song.restart >= song.songLength) song.restart = 0;
   song.keepLoopBreakRow = true;
-  song.squareRootPan = !std::memcmp(fh.tracker, "FastTracker v2.00", 17) || !std::memcmp(fh.tracker, "OpenMPT ", 8);
+  song.volumeRamps = !std::memcmp(fh.tracker, "FastTracker v2.00", 17);
+  song.squareRootPan = song.volumeRamps || !std::memcmp(fh.tracker, "OpenMPT ", 8);
   // FT2 ignores the low three finetune bits; files saved by older OpenMPT
   // versions are played with all of them (the reference does so).
   int v[4] = {0, 0, 0, 0};
   char name[21] = {};
   std::memcpy(name, fh.tracker, 20);
   if (std::sscanf(name, "OpenMPT %d.%d.%d.%d", &v[0], &v[1], &v[2], &v[3]) == 4)
-    song.fullFinetune = ((v[0] * 100 + v[1]) * 100 + v[2]) * 100 + v[3] < 1220719;
+    song.fullFinetune = song.oldOpenMpt = ((v[0] * 100 + v[1]) * 100 + v[2]) * 100 + v[3] < 1220719;
 
   LoadError e = kLoadOk;
   if (!oldLayout && (e = ReadXmPatterns(r, song, false)) != kLoadOk) return e;
@@ -278,10 +280,16 @@ LoadError LoadXm(const uint8_t* data, size_t size, Song& song) {
     if ((e = ReadXmInstrumentHead(r, ins, d)) != kLoadOk) return e;
     if (!oldLayout && (e = ReadXmSampleData(r, ins, d, lenient)) != kLoadOk) return e;
   }
-  if (!oldLayout) return kLoadOk;
-  if ((e = ReadXmPatterns(r, song, version == 0x0102)) != kLoadOk) return e;
-  for (int ii = 0; ii < song.instrumentCount; ii++)
-    if ((e = ReadXmSampleData(r, song.instruments[size_t(ii)], pending[ii], lenient)) != kLoadOk) return e;
+  if (oldLayout) {
+    if ((e = ReadXmPatterns(r, song, version == 0x0102)) != kLoadOk) return e;
+    for (int ii = 0; ii < song.instrumentCount; ii++)
+      if ((e = ReadXmSampleData(r, song.instruments[size_t(ii)], pending[ii], lenient)) != kLoadOk) return e;
+  }
+  // Older OpenMPT versions play a fade-out past FT2's 12 bits as none (the
+  // reference plays their files so).
+  if (song.oldOpenMpt)
+    for (Instrument& ins : song.instruments)
+      if (ins.fadeout > 0xFFF) ins.fadeout = 0;
   return kLoadOk;
 }
 

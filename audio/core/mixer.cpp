@@ -23,17 +23,18 @@ void Voice::SetFrequency(double hz, int outRate) {
   step = int64_t(st);
 }
 
-void Voice::SetGains(float l, float r, bool ramp) {
+void Voice::SetGains(float l, float r, bool ramp, int frames, bool force) {
   tgtL = l;
   tgtR = r;
+  forced = force;
   if (!ramp) {
     volL = l; volR = r; rampLeft = 0;
     return;
   }
   if (l == volL && r == volR) { rampLeft = 0; return; }
-  rampLeft = kRampFrames;
-  dL = (l - volL) / kRampFrames;
-  dR = (r - volR) / kRampFrames;
+  rampLeft = frames;
+  dL = (l - volL) / float(frames);
+  dR = (r - volR) / float(frames);
 }
 
 void Voice::FadeOut() {
@@ -45,7 +46,7 @@ void Voice::FadeOut() {
 
 void Voice::Mix(float* out, int frames, const MixOptions& opt) {
   if (!active) return;
-  if (!opt.ramp && rampLeft) { volL = tgtL; volR = tgtR; rampLeft = 0; if (stopAtZero) { active = false; return; } }
+  if (!opt.ramp && rampLeft && !forced) { volL = tgtL; volR = tgtR; rampLeft = 0; if (stopAtZero) { active = false; return; } }
   const int16_t* d = data;
   int64_t end = int64_t(loopEnd) << 32;
   int64_t lstart = int64_t(loopStart) << 32;

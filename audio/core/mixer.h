@@ -30,6 +30,7 @@ public:
   float tgtL = 0, tgtR = 0;       // gains being ramped to
   float dL = 0, dR = 0;
   int rampLeft = 0;
+  bool forced = false;            // the ramp under way runs even when the mix options say not to
   bool stopAtZero = false;        // end the voice when a ramp to silence ends
   // ProTracker's sample swap: the sample whose loop takes over at the end of
   // the current loop pass (or of the sample); a swap to an unlooped sample
@@ -39,8 +40,9 @@ public:
   // Starts a sample from frame offset; offsets at or past the end stop the voice.
   void Start(const Sample& s, uint32_t offset);
   void SetFrequency(double hz, int outRate);
-  // ramp: spread over kRampFrames; otherwise jump.
-  void SetGains(float l, float r, bool ramp);
+  // ramp: spread over frames; otherwise jump. force: ramp whatever the mix
+  // options say (a tracker's own ramp, part of how it sounds).
+  void SetGains(float l, float r, bool ramp, int frames = kRampFrames, bool force = false);
   // Ramps to silence and ends.
   void FadeOut();
   // Adds frames of stereo output into out (interleaved L, R).

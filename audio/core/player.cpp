@@ -80,10 +80,9 @@ int Player::NoteToPeriod(int realNote, int finetune) const {
 
 void Player::SetBpm(int b) {
   bpm = std::clamp(b, 32, 255);
-  // frames per tick = rate * 2.5 / bpm, as 32.32; a MOD's ticks are whole
-  // frames, as the reference player times them.
-  double frames = double(rate) * 2.5 / bpm;
-  if (song && song->modFormat) frames = std::floor(frames);
+  // frames per tick = rate * 2.5 / bpm, as 32.32; ticks are whole frames
+  // (the fraction dropped), as the reference player times them.
+  const double frames = std::floor(double(rate) * 2.5 / bpm);
   tickFrames = int64_t(frames * 4294967296.0);
 }
 
@@ -118,6 +117,7 @@ void Player::Start(const Song* s, bool loop) {
   globalVolume = 64;
   patternDelay = 0;
   inDelayRepeat = false;
+  rowTick = 0;
   breakRow = loopJumpRow = 0;
   breakFlag = jumpFlag = false;
   jumpOrder = -1;
@@ -187,9 +187,15 @@ void Player::RunTick() {
       Channel& c = ch[i];
       // A note delay plays again on every repeat of a delayed row.
       const bool delayNow = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) == tick;
+      // FT2 slides the volume column of a delayed cell before its tick too;
+      // files of older OpenMPT versions wait for the tick.
+      const bool waiting = song->oldOpenMpt && c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) > tick;
       if (delayNow) {
+        // An XM's volume column slides on that tick too, before the note
+        // (whose instrument number may then reset the volume).
+        if (!song->modFormat) VolumeColumnTick(c);
         ProcessCell(c, true);
-      } else {
+      } else if (!waiting) {
         VolumeColumnTick(c);
         EffectTick(c);
       }
@@ -204,6 +210,7 @@ void Player::RunTick() {
     UpdateVoice(ch[i]);
   }
   count.ticks++;
+  rowTick++;
   if (++tick >= speed) {
     tick = 0;
     if (patternDelay > 0) {
@@ -211,6 +218,7 @@ void Player::RunTick() {
       inDelayRepeat = true;
     } else {
       inDelayRepeat = false;
+      rowTick = 0;
       AdvancePosition();
     }
   }
@@ -272,7 +280,13 @@ uint16_t Player::LoopStateTag() const {
 
 void Player::AdvancePosition() {
   row++;
-  if (breakFlag) {
+  if (breakFlag && song->oldOpenMpt) {
+    // Files of older OpenMPT versions: the loop's row and a break's share
+    // one break row, the last command of the row setting it; a break or
+    // jump still leaves the pattern, to that row of the next one.
+    breakFlag = false;
+    row = breakRow;
+  } else if (breakFlag) {
     // A loop repeat wins over a break or jump on the same row; they act on
     // the loop's last pass.
     breakFlag = jumpFlag = false;
@@ -304,16 +318,21 @@ void Player::AdvancePosition() {
 }
 
 void Player::ProcessCell(Channel& c, bool delayed) {
+  bool noteFromMemory = false;
   if (!song->modFormat) {
-    // K00 drops the row's note and instrument and acts as a key-off note,
-    // before the volume column (whose volume then fades out instead of
-    // being cut). A note delay with no note replays the last note (FT2
-    // keeps it as if it stood next to the delay).
-    if (c.cell.effect == 20 && c.cell.param == 0) {
+    // K00 takes the place of the row's note as a key-off note. Next to an
+    // instrument number it drops both and only releases the key (no cut,
+    // no volume or panning recalled); a volume-column portamento keeps
+    // the note and the key is released. A note delay with no note replays
+    // the last note (FT2 keeps it as if it stood next to the delay).
+    if (c.cell.effect == 20 && c.cell.param == 0 && (c.cell.volume >> 4) != 0xF) {
+      c.cell.note = c.cell.instrument ? 0 : kNoteOff;
       c.cell.instrument = 0;
-      c.cell.note = kNoteOff;
     }
-    if (delayed && c.cell.note == 0 && c.note) c.cell.note = uint8_t(c.note);
+    if (delayed && c.cell.note == 0 && c.note) {
+      c.cell.note = uint8_t(c.note);
+      noteFromMemory = true;
+    }
   }
   const Cell& cell = c.cell;
   // In a MOD a portamento note on a channel with no pitch yet simply plays
@@ -326,6 +345,11 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   // instrument number only resets volume and envelopes (of the old one).
   // In an XM a new instrument is taken up by a note; a number alone
   // restarts the playing one.
+  // The last note replayed by a delay takes a new instrument's sample but
+  // keeps the volume and panning of the one that sounded.
+  const Sample* lastSample = noteFromMemory ? c.smp : nullptr;
+  const int instrumentBefore = c.instrument;
+  const Instrument* insBefore = c.ins;
   if (cell.instrument && !(tonePorta && c.smp)) {
     c.instrument = cell.instrument;
     if (song->modFormat || (cell.note && cell.note != kNoteOff)) c.ins = InstrumentAt(c.instrument);
@@ -352,14 +376,15 @@ void Player::ProcessCell(Channel& c, bool delayed) {
     c.ptStart = 0;
     c.ptCut = false;
   }
-  bool triggered = false;
+  bool triggered = false, ignoredNote = false;
   if (cell.note == kNoteOff && delayed && !song->modFormat) {
-    // FT2: a delayed key-off only restarts the envelopes, or without a
-    // volume envelope cuts the volume; the key stays down (no fade-out).
+    // FT2: a delayed key-off restarts the instrument (the sample's volume
+    // and panning, the envelopes) with the key down; without a volume
+    // envelope it restarts the envelopes and cuts the volume.
     if (c.ins && c.ins->volEnv.on) {
-      c.volEnv = EnvState();
-      c.panEnv = EnvState();
+      ResetInstrument(c, true);
     } else {
+      RestartEnvelopes(c);
       c.volume = c.outVolume = 0;
     }
   } else if (cell.note == kNoteOff) {
@@ -375,7 +400,7 @@ void Player::ProcessCell(Channel& c, bool delayed) {
       }
     } else {
       triggered = true;
-      TriggerNote(c, cell.note, false);
+      if (!TriggerNote(c, cell.note, false)) ignoredNote = true;
     }
   }
   if (song->modFormat && cell.effect == 9 && !triggered && c.smp) {
@@ -384,10 +409,14 @@ void Player::ProcessCell(Channel& c, bool delayed) {
   }
   // Any instrument number recalls the sample's volume and panning, even next
   // to a key-off; only with a playable note does it restart envelopes.
-  // A delayed key-off next to a number restarts the instrument with its key
-  // down: no fade-out follows.
+  // A delayed key-off has restarted the instrument already.
   const bool delayedOff = delayed && cell.note == kNoteOff && !song->modFormat && c.ins && c.ins->volEnv.on;
-  if (cell.instrument) ResetInstrument(c, cell.note != kNoteOff || delayedOff);
+  // An ignored note leaves its number acting alone, on the playing instrument.
+  if (ignoredNote && !song->modFormat) {
+    c.instrument = instrumentBefore;
+    c.ins = insBefore;
+  }
+  if (cell.instrument && !delayedOff) ResetInstrument(c, cell.note != kNoteOff, lastSample);
   // FT2 restarts the envelopes of a delayed note even without an instrument.
   else if (delayed && triggered && !song->modFormat) RestartEnvelopes(c);
   // Volume and effect columns see the channel after its note; a glissando
@@ -417,23 +446,36 @@ const Instrument* Player::InstrumentAt(int number) const {
   return number >= 1 && number <= song->instrumentCount ? &song->instruments[size_t(number - 1)] : nullptr;
 }
 
-void Player::TriggerNote(Channel& c, int note, bool) {
+bool Player::TriggerNote(Channel& c, int note, bool) {
   if (!song->modFormat) c.ins = InstrumentAt(c.instrument);
   const Instrument* ins = c.ins;
-  if (!ins || ins->samples == 0) { c.smp = nullptr; c.voice.FadeOut(); return; }
+  if (!ins || ins->samples == 0) { c.smp = nullptr; c.voice.FadeOut(); return true; }
   const Sample* s = &ins->sample[ins->sampleMap[note - 1]];
-  if (s->length == 0) { c.smp = nullptr; c.voice.FadeOut(); return; }
+  if (s->length == 0) {
+    // FT2 takes an empty sample's defaults and the note even so: a number
+    // alone recalls that volume, a later note alone plays at it.
+    c.smp = song->modFormat ? nullptr : s;
+    if (!song->modFormat) c.note = note;
+    c.voice.FadeOut();
+    return true;
+  }
   int rn = note - 1 + s->relativeNote;
-  if (rn < 0 || rn > 118) return;  // outside the table: the note is ignored
+  // Outside the table the note is ignored, and with it the instrument. FT2
+  // still plays one note below its lowest (1-based note and relative note
+  // summing to 0); the reference plays it at the lowest note's pitch.
+  if (rn < (song->modFormat ? 0 : -1) || rn > 118) return false;
   c.smp = s;
   c.note = note;
+  if (!song->modFormat) c.keyOn = true;
+  if (c.panFromNote) c.panning = s->panning;
+  c.panFromNote = false;
   c.realNote = rn;
   c.finetune = s->finetune;
   if (c.cell.effect == 0xE && (c.cell.param >> 4) == 5) {
     int y = c.cell.param & 15;
     c.finetune = (song->modFormat ? (y >= 8 ? y - 16 : y) : y - 8) * 16;
   }
-  c.period = c.targetPeriod = NoteToPeriod(rn, c.finetune);
+  c.period = c.targetPeriod = NoteToPeriod(std::max(rn, 0), c.finetune);
   // ProTracker's highest pitch holds for finetuned notes too.
   if (song->proTracker) c.period = c.targetPeriod = std::max(c.period, 113 * 4);
   uint32_t offset = 0;
@@ -452,30 +494,33 @@ void Player::TriggerNote(Channel& c, int note, bool) {
   c.retriggerNow = true;
   if (c.vibWave < 4) c.vibPos = 0;
   if (c.tremWave < 4) c.tremPos = 0;
-  c.retrigCount = 0;
   count.notes++;
+  return true;
 }
 
-void Player::ResetInstrument(Channel& c, bool envelopes) {
-  const Sample* smp = c.smp;
+void Player::ResetInstrument(Channel& c, bool envelopes, const Sample* from) {
+  const Sample* smp = from ? from : c.smp;
   if (!smp && !song->modFormat) {
     // Nothing played yet: FT2 takes the numbered instrument's sample for
     // the last note, so a later note without a number keeps these settings.
+    // Its panning is the note's to set, though (the reference does so).
     const Instrument* ins = InstrumentAt(c.instrument);
     if (ins && ins->samples) smp = &ins->sample[ins->sampleMap[std::max(c.note, 1) - 1]];
+    c.panFromNote = smp != nullptr;
   }
   if (!smp) return;
   c.volume = smp->volume;
   if (!song->modFormat) c.panning = smp->panning;
-  if (!envelopes) return;
-  RestartEnvelopes(c);
+  // Any number restarts the tremor, even next to a key-off.
   c.tremorPos = 0;
   c.muted = false;
-  c.retrigCount = 0;
+  if (!envelopes) return;
+  RestartEnvelopes(c);
 }
 
 void Player::RestartEnvelopes(Channel& c) {
   c.keyOn = true;
+  c.fading = false;
   c.fadeout = 32768;
   // FT2 takes the fade-out from the instrument number even before a note
   // takes the instrument up; an empty instrument leaves the playing one's.
@@ -496,6 +541,7 @@ void Player::RestartEnvelopes(Channel& c) {
 
 void Player::KeyOff(Channel& c) {
   c.keyOn = false;
+  c.fading = true;
   if (!c.ins || !c.ins->volEnv.on) {
     c.volume = 0;
     c.outVolume = 0;
@@ -539,8 +585,11 @@ void EnvelopeTick(const Envelope& e, EnvState& s, bool keyOn, int idle) {
   if (!e.on) { s.value = idle; return; }
   s.value = EnvelopeValue(e, s.tick);
   if (e.sustain && keyOn && s.tick == e.p[e.sustainPoint].x) return;  // held
+  // The loop is taken on reaching its end point (or on leaving it when a
+  // sustain held it there); a position set past it runs on to the end.
+  const bool heldAtLoopEnd = e.loop && e.sustain && e.sustainPoint == e.loopEnd && s.tick == e.p[e.loopEnd].x;
   s.tick++;
-  if (e.loop && s.tick >= e.p[e.loopEnd].x) {
+  if (e.loop && (s.tick == e.p[e.loopEnd].x || heldAtLoopEnd)) {
     // A sustain on the loop end holds there while the key is down.
     if (!(e.sustain && keyOn && e.sustainPoint == e.loopEnd)) s.tick = e.p[e.loopStart].x;
   }
@@ -564,7 +613,7 @@ void Player::UpdateEnvelopes(Channel& c) {
   if (!c.ins) { c.volEnv.value = 64; c.panEnv.value = 32; return; }
   EnvelopeTick(c.ins->volEnv, c.volEnv, c.keyOn, 64);
   EnvelopeTick(c.ins->panEnv, c.panEnv, c.keyOn, 32);
-  if (!c.keyOn) {
+  if (c.fading) {
     c.fadeout -= c.fadeoutSpeed;
     if (c.fadeout < 0) c.fadeout = 0;
   }
@@ -579,6 +628,7 @@ void Player::UpdateEnvelopes(Channel& c) {
 }
 
 void Player::UpdateVoice(Channel& c) {
+  const bool started = c.retriggerNow;
   if (c.retriggerNow) {
     c.retriggerNow = false;
     if (c.smp) {
@@ -592,7 +642,7 @@ void Player::UpdateVoice(Channel& c) {
     }
   }
   if (!c.voice.active) return;
-  if (!c.smp) { c.voice.FadeOut(); return; }  // cut by an empty sample or instrument
+  if (!c.smp || c.smp->length == 0) { c.voice.FadeOut(); return; }  // cut by an empty sample or instrument
   c.voice.SetFrequency(PeriodToFrequency(c.outPeriod), rate);
   float v = 0;
   if (!c.muted && !(song->modFormat && c.outPeriod <= 0)) {  // a MOD voice without a period is silent
@@ -603,7 +653,10 @@ void Player::UpdateVoice(Channel& c) {
   if (c.ins && c.ins->panEnv.on) pan = pan + (c.panEnv.value - 32) * (128 - std::abs(pan - 128)) / 32;
   float l, r;
   PanGains(pan, song->squareRootPan, l, r);
-  c.voice.SetGains(v * l, v * r, mix.ramp);
+  // A note's attack is not spread; later changes are, where FT2's own ramp
+  // is part of the sound.
+  if (song->volumeRamps && !started) c.voice.SetGains(v * l, v * r, true, rate / 200, true);
+  else c.voice.SetGains(v * l, v * r, mix.ramp);
 }
 
 }  // namespace zqa

@@ -31,6 +31,10 @@ struct Channel {
   int volume = 0, outVolume = 0;
   int panning = 128, outPan = 128;
   bool keyOn = false;
+  // The fade-out runs from a key-off until the instrument restarts; a note
+  // alone presses the key again (envelope sustains hold) but fades on.
+  bool fading = false;
+  bool panFromNote = false;     // a number came before any note: the first note sets the panning
   int fadeout = 32768;
   int fadeoutSpeed = 0;
   EnvState volEnv, panEnv;
@@ -83,6 +87,7 @@ public:
   int globalVolume = 64;
   int patternDelay = 0;          // repeats of the current row still to play
   bool inDelayRepeat = false;
+  int rowTick = 0;               // ticks since the row began, its delay repeats included
   // Row flow as the trackers keep it: a break row (Dxx, or the start row of a
   // pattern loop), a jump to another order (Bxx, Dxx), and a jump within the
   // pattern (E6x). FT2 keeps the break row after a loop jump, so the next
@@ -124,8 +129,10 @@ private:
   void AdvancePosition();
   uint16_t LoopStateTag() const;  // 0 when no loop counts
   void ProcessCell(Channel& c, bool delayed);
-  void TriggerNote(Channel& c, int note, bool tonePorta);
-  void ResetInstrument(Channel& c, bool envelopes);
+  // False when the note falls outside the period table and is ignored.
+  bool TriggerNote(Channel& c, int note, bool tonePorta);
+  // The volume and panning come from the sample from, or the channel's.
+  void ResetInstrument(Channel& c, bool envelopes, const Sample* from = nullptr);
   const Instrument* InstrumentAt(int number) const;  // 1-based; nullptr past the song's
   void RestartEnvelopes(Channel& c);
   void KeyOff(Channel& c);
@@ -141,7 +148,7 @@ private:
   void Vibrato(Channel& c);
   void Tremolo(Channel& c);
   void Arpeggio(Channel& c);
-  void MultiRetrig(Channel& c);
+  void MultiRetrig(Channel& c, bool firstTick);
   void ClampPeriod(Channel& c);
   void Retrigger(Channel& c);
   void ProTrackerOffset(Channel& c, const Sample& s);

@@ -73,6 +73,12 @@ struct Song {
   bool modFormat = false;     // 4-channel module rules (ProTracker effects)
   bool linearFreq = true;
   bool fullFinetune = false;      // all 8 finetune bits count (files of OpenMPT before 1.22.07.19)
+  // Saved by OpenMPT before 1.22.07.19: the reference plays such files
+  // without some of FT2's quirks (see the player for which).
+  bool oldOpenMpt = false;
+  // Saved by FT2 itself: the reference spreads each volume change of a
+  // sounding note over 5 ms, as FT2's mixer does.
+  bool volumeRamps = false;
   bool squareRootPan = false;     // FT2's pan law (files from FT2 and trackers that follow it)
   bool keepLoopBreakRow = false;  // FT2's pattern loop leaves its row as the next pattern's start
   bool vblankTiming = false;      // a MOD's Fxx of 0x20 and up sets the speed too (no tempo)

@@ -502,6 +502,36 @@ TEST(Effects, RetriggerDelayOffsetPanningKeyOff) {
   EXPECT_EQ(f.C().volume, 0);  // no volume envelope: key off silences
 }
 
+// FT2 rules also held against the reference player, here without it: ticks
+// of whole frames, a note above the period table leaving its number to act
+// alone on the playing instrument, a multi retrigger counting through rows.
+TEST(Effects, Ft2TicksNoteRangeAndRetriggerCount) {
+  auto x = OneChannel();
+  x.bpm = 133;
+  modgen::Ins high = modgen::OneSample(modgen::Wave(0, 32));
+  high.smp[0].relNote = 24;
+  high.smp[0].volume = 16;
+  x.ins.push_back(high);
+  x.At(0, 0, 0) = {49, 1, 0x30, 0, 0};      // C-4 at volume 32
+  x.At(0, 1, 0) = {96, 2, 0, 0, 0};         // B-7 + 24 semitones: past the table
+  x.At(0, 2, 0) = {0, 0, 0, 27, 0x03};      // retrigger every 3 ticks
+  x.At(0, 3, 0) = {0, 0, 0, 27, 0x03};
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  EXPECT_EQ(f.player.tickFrames, int64_t(828) << 32);  // 44100 * 2.5 / 133 = 828.9
+  f.Ticks(6);
+  EXPECT_EQ(f.C().volume, 32);
+  f.Ticks(6);
+  EXPECT_EQ(f.player.count.notes, 1u);
+  EXPECT_EQ(f.C().ins, &f.song.instruments[0]);
+  EXPECT_EQ(f.C().volume, 64);              // the number recalled instrument 1's volume
+  f.Ticks(6);
+  EXPECT_EQ(f.C().retrigCount, 3);          // retriggered on tick 3, counting on
+  f.Ticks(1);
+  EXPECT_EQ(f.C().retrigCount, 1);          // due on the next row's first tick
+}
+
 TEST(Envelopes, SustainLoopFadeoutAndPosition) {
   modgen::Xm x;
   x.channels = 1;

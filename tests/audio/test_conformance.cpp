@@ -56,27 +56,18 @@ constexpr size_t kMaxFrames = size_t(20) * 60 * 44100;
 struct Exception { const char* name; const char* reason; };
 const Exception kExceptions[] = {
   {"xm_SampleChange.xm", "the reference is known to fail it: FT2 switches the sample but keeps the previous instrument's settings"},
-  {"xm_lowest.xm", "the reference is known to fail it: FT2 plays notes below its lowest note very slowly"},
   {"pattern_loop_dt.mod", "the reference does not keep Digital Tracker's one pattern loop for the song that the case's samples "
                           "describe (one target and count, one E6x a row, kept across patterns); its per-channel loops end the "
                           "first pattern in an endless loop and it plays the other orders as separate subsongs"},
+  {"xm_PatternDelays.xm", "FT2 has no X6x effect, as the case notes; the reference plays X6x as a fine pattern delay"},
 };
 
 // Modules this replayer does not yet match: they must still load and play
 // to the end, and are reported, but do not fail the test. Remove a module
 // from here when it comes to match; the test says when one does.
 const char* const kPending[] = {
-  "dontyou.xm", "ft2_delay_defaults.xm", "ft2_delay_envelope_sustain.xm", "ft2_delay_note_memory.xm",
-  "ft2_delay_volume_column.xm", "ft2_envelope_reset.xm", "ft2_invalid_ins_defaults.xm", "ft2_k00_is_note_off.xm",
-  "ft2_kxx.xm", "ft2_note_no_fadeout_reset.xm", "ft2_note_range.xm",
-  "ft2_note_range_instrument_fade.xm", "ft2_offset_memory.xm", "ft2_tremor_reset.xm",
-  "lxx_after_loop.xm",
-  "mod_NoteDelay-NextRow.mod",
-  "pattern_loop_mpt.xm", "xm_ArpSlide.xm", "xm_FreqWraparound.xm",
-  "xm_Glissando.xm", "xm_KeyOff2.xm", "xm_NoteOffFadeNoEnv.xm", "xm_OffDelay.xm", "xm_PanMemory.xm", "xm_PanOff.xm",
-  "xm_PanSustainRelease.xm", "xm_PatLoop-Jumps.xm", "xm_PatternDelays.xm", "xm_Pickup.xm", "xm_RetrigTick0.xm",
-  "xm_TremoloWaveforms.xm", "xm_Tremor.xm", "xm_VibratoWaveforms.xm", "xm_VolColDelay.xm", "xm_delay3.xm",
-  "xm_keyoff+instr.xm", "xm_retrig.xm",
+  "dontyou.xm", "ft2_envelope_reset.xm", "mod_NoteDelay-NextRow.mod", "pattern_loop_mpt.xm", "xm_FreqWraparound.xm",
+  "xm_PanMemory.xm", "xm_PanSustainRelease.xm", "xm_Pickup.xm", "xm_TremoloWaveforms.xm", "xm_VibratoWaveforms.xm",
 };
 
 bool Pending(const std::string& name) {
