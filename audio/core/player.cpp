@@ -581,10 +581,17 @@ int EnvelopeValue(const Envelope& e, int t) {
   return a.y + (int(b.y) - int(a.y)) * (t - a.x) / (b.x - a.x);
 }
 
-void EnvelopeTick(const Envelope& e, EnvState& s, bool keyOn, int idle) {
+// FT2 releases a panning envelope's sustain only by a key-off on the very
+// tick the sustain point is reached; once held there, it stays until the
+// envelope restarts. The volume envelope moves on from a later key-off.
+void EnvelopeTick(const Envelope& e, EnvState& s, bool keyOn, int idle, bool latchSustain) {
   if (!e.on) { s.value = idle; return; }
   s.value = EnvelopeValue(e, s.tick);
-  if (e.sustain && keyOn && s.tick == e.p[e.sustainPoint].x) return;  // held
+  if (s.stuck) return;
+  if (e.sustain && keyOn && s.tick == e.p[e.sustainPoint].x) {  // held
+    s.stuck = latchSustain;
+    return;
+  }
   // The loop is taken on reaching its end point (or on leaving it when a
   // sustain held it there); a position set past it runs on to the end.
   const bool heldAtLoopEnd = e.loop && e.sustain && e.sustainPoint == e.loopEnd && s.tick == e.p[e.loopEnd].x;
@@ -611,8 +618,8 @@ int AutoVibWave(int type, int pos) {
 
 void Player::UpdateEnvelopes(Channel& c) {
   if (!c.ins) { c.volEnv.value = 64; c.panEnv.value = 32; return; }
-  EnvelopeTick(c.ins->volEnv, c.volEnv, c.keyOn, 64);
-  EnvelopeTick(c.ins->panEnv, c.panEnv, c.keyOn, 32);
+  EnvelopeTick(c.ins->volEnv, c.volEnv, c.keyOn, 64, false);
+  EnvelopeTick(c.ins->panEnv, c.panEnv, c.keyOn, 32, true);
   if (c.fading) {
     c.fadeout -= c.fadeoutSpeed;
     if (c.fadeout < 0) c.fadeout = 0;

@@ -578,6 +578,27 @@ TEST(Envelopes, SustainLoopFadeoutAndPosition) {
   EXPECT_TRUE(f.C().keyOn);
 }
 
+TEST(Envelopes, PanningSustainReleasedOnlyOnTheTickItIsReached) {
+  modgen::Xm x;
+  x.channels = 2;
+  modgen::Ins in = modgen::OneSample(modgen::Wave(0, 32));
+  in.pan.on = true;
+  in.pan.pts = {{0, 32}, {6, 0}, {10, 32}};
+  in.pan.sustain = true;
+  in.pan.sus = 1;
+  x.ins.push_back(in);
+  x.AddPattern(8);
+  for (int c = 0; c < 2; c++) x.At(0, 0, c) = {49, 1, 0, 0, 0};
+  x.At(0, 1, 0) = {97, 0, 0, 0, 0};  // on the tick the sustain point is reached
+  x.At(0, 2, 1) = {97, 0, 0, 0, 0};  // a row after it
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  f.Ticks(24);
+  EXPECT_EQ(f.C(0).panEnv.value, 32);  // moved on to the last point
+  EXPECT_EQ(f.C(1).panEnv.value, 0);   // still held
+}
+
 TEST(Envelopes, AutoVibratoSweepsIn) {
   modgen::Xm x;
   x.channels = 1;
