@@ -8,9 +8,21 @@
 
 namespace zqa {
 
+// The linear period where FT2's octave shift first overflows (19 octaves and
+// a third below period 0).
+constexpr int kLinearWrapPeriod = 19 * 768 + 256;
+
 double Player::PeriodToFrequency(int period) const {
   if (period <= 0) return 0;
-  if (song->linearFreq) return 8363.0 * std::exp2((4608.0 - period) / 768.0);
+  if (song->linearFreq) {
+    // Past 19 octaves below the top FT2's octave shift overflows: the pitch
+    // jumps up by 2^21 (2^22 in the first third of an octave) and falls
+    // again, once more every 32 octaves.
+    const int p = period & 0xFFFF;
+    int wrap = 0;
+    if (p >= kLinearWrapPeriod) wrap = 21 + 32 * ((p - kLinearWrapPeriod) / (32 * 768)) + (p % 768 < 256 ? 1 : 0);
+    return 8363.0 * std::exp2((4608.0 - p) / 768.0 + wrap);
+  }
   // Amiga periods here are four times the hardware's; MODs play at the PAL
   // clock, XM's Amiga table at 8363 Hz for period 1712.
   if (song->modFormat) return 14187580.0 / period;

@@ -342,6 +342,22 @@ TEST(Effects, SlidesAndPortamento) {
 // FT2 keeps a tone portamento's direction: once the target is reached from
 // above, a slide past it and another portamento snap back at once. A note
 // on an empty instrument cuts the sounding voice.
+TEST(Effects, LinearPeriodWrapsAsInFt2) {
+  modgen::Xm x = OneChannel(16);
+  for (int r = 0; r < 13; r++) x.At(0, r, 0) = {uint8_t(r ? 0 : 49), uint8_t(r ? 0 : 1), 0, 2, 0xFF};
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  f.Ticks(6 * 13);
+  // 65 slides of 1020 from 4608: nothing stops at the top, 16 bits wrap.
+  EXPECT_EQ(f.C().period, 4608 + 65 * 1020 - 65536);
+  const zqa::Player& p = f.player;
+  EXPECT_NEAR(p.PeriodToFrequency(4608), 8363.0, 0.01);
+  EXPECT_LT(p.PeriodToFrequency(19 * 768 + 255), 1.0);
+  EXPECT_NEAR(p.PeriodToFrequency(20 * 768), 8363.0 * std::exp2(-14.0 + 22), 1.0);  // overflowed shift
+  EXPECT_NEAR(p.PeriodToFrequency(20 * 768 + 512), 8363.0 * std::exp2(-14.0 - 2.0 / 3 + 21), 1.0);
+}
+
 TEST(Effects, PortamentoDirectionAndEmptyInstrumentCut) {
   auto x = OneChannel();
   x.ins.push_back(modgen::Ins());  // instrument 2: no samples
