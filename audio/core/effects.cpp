@@ -31,6 +31,8 @@ int Clamp64(int v) { return std::clamp(v, 0, 64); }
 
 void Player::ClampPeriod(Channel& c) {
   if (song->modFormat) c.period = std::clamp(c.period, 113 * 4, 856 * 4);
+  // FT2 keeps a linear period in 16 bits: sliding down past the top wraps.
+  else if (song->linearFreq) c.period = c.period < 1 ? 1 : c.period & 0xFFFF;
   else c.period = std::clamp(c.period, 1, 31999);
   c.outPeriod = c.period;
 }

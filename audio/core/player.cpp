@@ -8,9 +8,21 @@
 
 namespace zqa {
 
+// The linear period where FT2's octave shift first overflows (19 octaves and
+// a third below period 0).
+constexpr int kLinearWrapPeriod = 19 * 768 + 256;
+
 double Player::PeriodToFrequency(int period) const {
   if (period <= 0) return 0;
-  if (song->linearFreq) return 8363.0 * std::exp2((4608.0 - period) / 768.0);
+  if (song->linearFreq) {
+    // Past 19 octaves below the top FT2's octave shift overflows: the pitch
+    // jumps up by 2^21 (2^22 in the first third of an octave) and falls
+    // again, once more every 32 octaves.
+    const int p = period & 0xFFFF;
+    int wrap = 0;
+    if (p >= kLinearWrapPeriod) wrap = 21 + 32 * ((p - kLinearWrapPeriod) / (32 * 768)) + (p % 768 < 256 ? 1 : 0);
+    return 8363.0 * std::exp2((4608.0 - p) / 768.0 + wrap);
+  }
   // Amiga periods here are four times the hardware's; MODs play at the PAL
   // clock, XM's Amiga table at 8363 Hz for period 1712.
   if (song->modFormat) return 14187580.0 / period;
@@ -581,10 +593,17 @@ int EnvelopeValue(const Envelope& e, int t) {
   return a.y + (int(b.y) - int(a.y)) * (t - a.x) / (b.x - a.x);
 }
 
-void EnvelopeTick(const Envelope& e, EnvState& s, bool keyOn, int idle) {
+// FT2 releases a panning envelope's sustain only by a key-off on the very
+// tick the sustain point is reached; once held there, it stays until the
+// envelope restarts. The volume envelope moves on from a later key-off.
+void EnvelopeTick(const Envelope& e, EnvState& s, bool keyOn, int idle, bool latchSustain) {
   if (!e.on) { s.value = idle; return; }
   s.value = EnvelopeValue(e, s.tick);
-  if (e.sustain && keyOn && s.tick == e.p[e.sustainPoint].x) return;  // held
+  if (s.stuck) return;
+  if (e.sustain && keyOn && s.tick == e.p[e.sustainPoint].x) {  // held
+    s.stuck = latchSustain;
+    return;
+  }
   // The loop is taken on reaching its end point (or on leaving it when a
   // sustain held it there); a position set past it runs on to the end.
   const bool heldAtLoopEnd = e.loop && e.sustain && e.sustainPoint == e.loopEnd && s.tick == e.p[e.loopEnd].x;
@@ -611,8 +630,8 @@ int AutoVibWave(int type, int pos) {
 
 void Player::UpdateEnvelopes(Channel& c) {
   if (!c.ins) { c.volEnv.value = 64; c.panEnv.value = 32; return; }
-  EnvelopeTick(c.ins->volEnv, c.volEnv, c.keyOn, 64);
-  EnvelopeTick(c.ins->panEnv, c.panEnv, c.keyOn, 32);
+  EnvelopeTick(c.ins->volEnv, c.volEnv, c.keyOn, 64, false);
+  EnvelopeTick(c.ins->panEnv, c.panEnv, c.keyOn, 32, true);
   if (c.fading) {
     c.fadeout -= c.fadeoutSpeed;
     if (c.fadeout < 0) c.fadeout = 0;

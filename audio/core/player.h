@@ -13,6 +13,7 @@ struct EnvState {
   int tick = 0;
   int point = 0;
   int value = 0;  // 0..64
+  bool stuck = false;  // a panning envelope held at its sustain point past the key-on tick
 };
 
 struct Channel {

@@ -342,6 +342,22 @@ TEST(Effects, SlidesAndPortamento) {
 // FT2 keeps a tone portamento's direction: once the target is reached from
 // above, a slide past it and another portamento snap back at once. A note
 // on an empty instrument cuts the sounding voice.
+TEST(Effects, LinearPeriodWrapsAsInFt2) {
+  modgen::Xm x = OneChannel(16);
+  for (int r = 0; r < 13; r++) x.At(0, r, 0) = {uint8_t(r ? 0 : 49), uint8_t(r ? 0 : 1), 0, 2, 0xFF};
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  f.Ticks(6 * 13);
+  // 65 slides of 1020 from 4608: nothing stops at the top, 16 bits wrap.
+  EXPECT_EQ(f.C().period, 4608 + 65 * 1020 - 65536);
+  const zqa::Player& p = f.player;
+  EXPECT_NEAR(p.PeriodToFrequency(4608), 8363.0, 0.01);
+  EXPECT_LT(p.PeriodToFrequency(19 * 768 + 255), 1.0);
+  EXPECT_NEAR(p.PeriodToFrequency(20 * 768), 8363.0 * std::exp2(-14.0 + 22), 1.0);  // overflowed shift
+  EXPECT_NEAR(p.PeriodToFrequency(20 * 768 + 512), 8363.0 * std::exp2(-14.0 - 2.0 / 3 + 21), 1.0);
+}
+
 TEST(Effects, PortamentoDirectionAndEmptyInstrumentCut) {
   auto x = OneChannel();
   x.ins.push_back(modgen::Ins());  // instrument 2: no samples
@@ -576,6 +592,27 @@ TEST(Envelopes, SustainLoopFadeoutAndPosition) {
   f.Ticks(1);
   EXPECT_EQ(f.C().volEnv.value, 48);
   EXPECT_TRUE(f.C().keyOn);
+}
+
+TEST(Envelopes, PanningSustainReleasedOnlyOnTheTickItIsReached) {
+  modgen::Xm x;
+  x.channels = 2;
+  modgen::Ins in = modgen::OneSample(modgen::Wave(0, 32));
+  in.pan.on = true;
+  in.pan.pts = {{0, 32}, {6, 0}, {10, 32}};
+  in.pan.sustain = true;
+  in.pan.sus = 1;
+  x.ins.push_back(in);
+  x.AddPattern(8);
+  for (int c = 0; c < 2; c++) x.At(0, 0, c) = {49, 1, 0, 0, 0};
+  x.At(0, 1, 0) = {97, 0, 0, 0, 0};  // on the tick the sustain point is reached
+  x.At(0, 2, 1) = {97, 0, 0, 0, 0};  // a row after it
+  Fixture f;
+  ASSERT_TRUE(f.Load(x.Build()));
+  f.Start();
+  f.Ticks(24);
+  EXPECT_EQ(f.C(0).panEnv.value, 32);  // moved on to the last point
+  EXPECT_EQ(f.C(1).panEnv.value, 0);   // still held
 }
 
 TEST(Envelopes, AutoVibratoSweepsIn) {
