@@ -14,6 +14,27 @@
 // Test build: the time since the last cut goes to a phase (bf04probe.h).
 #define FRAME_CUT(phase) BF04_PROBE_DO(ProbeCut(phase))
 
+// The renderer's counters summed over a frame's passes (each RenderScene
+// starts them afresh).
+struct FrameCounts {
+    uint32_t DrawCalls = 0, Batches = 0, Primitives = 0;
+    void Add(const CZH3d* h3d)
+    {
+        DrawCalls += h3d->FrameDrawCalls;
+        Batches += h3d->FrameBatches;
+        Primitives += h3d->FramePrimitives;
+    }
+};
+
+// Ends a pass: what came before was queuing, the render goes to `phase`.
+static void FRAME_RenderPass(int phase)
+{
+    FRAME_CUT(BF04_CUT_QUEUE);
+    G.Engine->Vgs->RenderScene(nullptr, nullptr);
+    FRAME_CUT(phase);
+    (void)phase;   // only the test build times the phases
+}
+
 struct FrameSnapshot {
     Player Player1;
     BF04_FLAGS F;
@@ -49,9 +70,7 @@ static void FRAME_Overlay(const FrameSnapshot& s)
     G.Engine->O3d->DrawAllObject(a.HudFrame, 0);
     G.Engine->Vgs->SetPresent(true);
     h3d->SetBilinealFiltering(false);
-    FRAME_CUT(BF04_CUT_QUEUE);
-    G.Engine->Vgs->RenderScene(nullptr, nullptr);
-    FRAME_CUT(BF04_CUT_PRESENT);
+    FRAME_RenderPass(BF04_CUT_PRESENT);
     h3d->SetBilinealFiltering(true);
 }
 
@@ -63,7 +82,7 @@ static void FRAME_Draw()
     CZVgs* vgs = e->Vgs;
     const GameAssets& a = G.A;
     FrameSnapshot s;
-    uint32_t drawCalls = 0, batches = 0, primitives = 0;
+    FrameCounts counts;
 
     FRAME_CUT(-1);
     EnterCriticalSection(&G.Lock);
@@ -99,12 +118,8 @@ static void FRAME_Draw()
     e->O3d->DrawAllObject(a.Sky, 1);
     h3d->DisableFog();
     vgs->ClearColor = 0;
-    FRAME_CUT(BF04_CUT_QUEUE);
-    vgs->RenderScene(nullptr, nullptr);
-    FRAME_CUT(BF04_CUT_SCENE);
-    drawCalls += h3d->FrameDrawCalls;
-    batches += h3d->FrameBatches;
-    primitives += h3d->FramePrimitives;
+    FRAME_RenderPass(BF04_CUT_SCENE);
+    counts.Add(h3d);
 
     // World: the level through its octree, the TV showing the current page
     // over the current noise, the soldiers and the player.
@@ -122,12 +137,8 @@ static void FRAME_Draw()
         G.Soldiers[i]->Draw();
     if (!s.F.Won && !s.F.Automatic)
         DrawPlayer(s.Player1);
-    FRAME_CUT(BF04_CUT_QUEUE);
-    vgs->RenderScene(nullptr, nullptr);
-    FRAME_CUT(BF04_CUT_SCENE);
-    drawCalls += h3d->FrameDrawCalls;
-    batches += h3d->FrameBatches;
-    primitives += h3d->FramePrimitives;
+    FRAME_RenderPass(BF04_CUT_SCENE);
+    counts.Add(h3d);
 
     // Effects: shots, explosions, shadows.
     vgs->SetClearBackBuffer(false);
@@ -139,19 +150,13 @@ static void FRAME_Draw()
         DrawPlayerShadow(s.Player1);
     for (int i = 0; i < G.SoldierCount; i++)
         G.Soldiers[i]->DrawShadow();
-    FRAME_CUT(BF04_CUT_QUEUE);
-    vgs->RenderScene(nullptr, nullptr);
-    FRAME_CUT(BF04_CUT_SCENE);
-    drawCalls += h3d->FrameDrawCalls;
-    batches += h3d->FrameBatches;
-    primitives += h3d->FramePrimitives;
+    FRAME_RenderPass(BF04_CUT_SCENE);
+    counts.Add(h3d);
 
     FRAME_Overlay(s);
-    drawCalls += h3d->FrameDrawCalls;
-    batches += h3d->FrameBatches;
-    primitives += h3d->FramePrimitives;
+    counts.Add(h3d);
 
-    BF04_PROBE_DO(ProbeFrameEnded(); P->Frames++; P->DrawCalls = drawCalls; P->Batches = batches; P->Primitives = primitives;
+    BF04_PROBE_DO(ProbeFrameEnded(); P->Frames++; P->DrawCalls = counts.DrawCalls; P->Batches = counts.Batches; P->Primitives = counts.Primitives;
                   P->OctreeFaces = listed; P->Eye[0] = eye.x; P->Eye[1] = eye.y; P->Eye[2] = eye.z; P->Target[0] = target.x;
                   P->Target[1] = target.y; P->Target[2] = target.z;
                   if (!P->FirstMenuFrameTime) {
@@ -159,9 +164,7 @@ static void FRAME_Draw()
                       QueryPerformanceCounter(&now);
                       P->FirstMenuFrameTime = now.QuadPart;
                   });
-    (void)drawCalls;
-    (void)batches;
-    (void)primitives;
+    (void)counts;
     (void)listed;
 }
 
