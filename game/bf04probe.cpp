@@ -6,6 +6,7 @@
 #include "actors.h"
 #include "bf04.h"
 #include "camerapath.h"
+#include "soundplayer.h"
 #include <psapi.h>
 #include <winternl.h>
 
@@ -156,6 +157,7 @@ void ProbeFrameEnded()
     h.Handles = handles;
     h.GdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     h.UserObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    h.Music = G.Sound && G.Sound->Music ? G.Sound->State(G.Sound->Music) : 0;
     MemoryBarrier();
     h.Sequence++;
 }

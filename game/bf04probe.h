@@ -93,8 +93,9 @@ struct BF04_HEALTH {
     uint32_t Handles;
     uint32_t GdiObjects, UserObjects;
     uint32_t DeviceResets, FramesLost, ResetsFailed;   // the display's, written every frame
+    int32_t Music;                // the audio library's state of the music channel: 0 none or stopped, 1 playing
 };
-static_assert(sizeof(BF04_HEALTH) == 48, "twelve words");
+static_assert(sizeof(BF04_HEALTH) == 52, "thirteen words");
 
 // Where the time goes: microseconds summed since the start, per phase of
 // the frame loop and for the tick. Wrapping 32-bit sums: a watcher takes
@@ -148,12 +149,11 @@ struct BF04_PROBE {
     uint32_t CutMicroseconds[BF04_CUTS];
     uint32_t CutFrames;           // frames whose phases are summed
     uint32_t Primitives;          // the last frame's, all four passes
-    uint32_t Spare;               // the record stays a whole number of 8-byte words
 };
 static_assert(offsetof(BF04_PROBE, Flags) == 76, "flags after the start-up words");
 static_assert(offsetof(BF04_PROBE, Interval) == 220, "ring after the start plays");
 static_assert(sizeof(BF04_PROBE) == 220 + 4 * BF04_PROBE_INTERVALS + 68 + 12 * BF04_PROBE_EVENTS + sizeof(BF04_PLAY) +
-                                        sizeof(BF04_ORDERS) + sizeof(BF04_HEALTH) + 4 * BF04_CUTS + 12,
+                                        sizeof(BF04_ORDERS) + sizeof(BF04_HEALTH) + 4 * BF04_CUTS + 8,
               "probe record size");
 
 #endif
