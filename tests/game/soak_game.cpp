@@ -243,8 +243,12 @@ bool Cycles(DriveRun& run, HWND game, int cycles, const DriveImage& automatic)
         if ((i + 1) % SOAK_LOOK_EVERY == 0 && i + 1 < cycles) {
             Sleep(SOAK_SETTLE_MS);
             looks++;
-            dark += !PictureShows(automatic, "during-resets", &match, &brightness1) ||
-                    !Bright(brightness1, brightness0);
+            const std::string name = "during-resets-" + std::to_string(i + 1);
+            if (!PictureShows(automatic, name.c_str(), &match, &brightness1) || !Bright(brightness1, brightness0)) {
+                dark++;
+                Say("reset cycles: after cycle %d the picture matches %.2f of the screen, brightness %.1f (soak-%s.bmp)\n",
+                    i + 1, match, brightness1, name.c_str());
+            }
         }
     }
     Sleep(SOAK_SETTLE_MS);
