@@ -244,8 +244,14 @@ void Player::EffectTick0(Channel& c) {
           rowLoopSeen = true;
           Channel& l = song->songLoop ? ch[0] : c;
           if (y == 0) { l.loopRow = row; break; }
-          if (l.loopCount == 0) l.loopCount = y;
-          else if (--l.loopCount == 0) break;
+          if (l.loopCount == 0) {
+            bool otherCounts = false;
+            for (int i = 0; i < song->channels && song->oneLoopAtATime; i++) otherCounts |= ch[i].loopCount != 0;
+            if (otherCounts) break;
+            l.loopCount = y;
+          } else if (--l.loopCount == 0) {
+            break;
+          }
           loopJumpRow = l.loopRow;
           if (song->oldOpenMpt) breakRow = l.loopRow;
           breakFlag = true;

@@ -253,7 +253,6 @@ LoadError LoadXm(const uint8_t* data, size_t size, Song& song) {
   if (song.bpm < 32 || song.bpm > 255) song.bpm = 125;
   std::memcpy(song.orders, sh.orders, kMaxOrders);
   if (song.restart >= song.songLength) song.restart = 0;
-  song.keepLoopBreakRow = true;
   song.volumeRamps = !std::memcmp(fh.tracker, "FastTracker v2.00", 17);
   song.squareRootPan = song.volumeRamps || !std::memcmp(fh.tracker, "OpenMPT ", 8);
   // FT2 ignores the low three finetune bits; files saved by older OpenMPT
@@ -290,6 +289,18 @@ LoadError LoadXm(const uint8_t* data, size_t size, Song& song) {
   if (song.oldOpenMpt)
     for (Instrument& ins : song.instruments)
       if (ins.fadeout > 0xFFF) ins.fadeout = 0;
+  // ModPlug Tracker also signs its XMs "FastTracker v2.00", but pads the
+  // song name with zeros where FT2 pads with spaces, and keeps its own
+  // blocks after the sample data. The reference plays such files by
+  // ModPlug's pattern loop rules, not FT2's.
+  bool modPlug = false;
+  if (song.volumeRamps) {
+    modPlug = std::memchr(fh.name, 0, sizeof fh.name) != nullptr;
+    static const char kModPlugBlocks[][5] = {"text", "MIDI", "PNAM", "CNAM", "MPTX", "MPTS"};
+    for (const char* id : kModPlugBlocks) modPlug |= lenient && r.can(4) && !std::memcmp(r.base + r.pos, id, 4);
+  }
+  song.keepLoopBreakRow = !modPlug;
+  song.oneLoopAtATime = modPlug;
   return kLoadOk;
 }
 

@@ -699,6 +699,28 @@ TEST(Structure, JumpBreakOrderLoopBreakRowAndEndlessLoops) {
   Fixture f;
   ASSERT_TRUE(f.Load(x.Build()));
   EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 200, 104, 105, 104, 105, 204, 205}));
+  // ModPlug Tracker's XMs (signed as FT2's, told by the name's zero padding
+  // or its blocks after the samples) start the next pattern at row 0.
+  x.tracker = "FastTracker v2.00";
+  x.namePad = 0;
+  ASSERT_TRUE(f.Load(x.Build()));
+  EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 200, 104, 105, 104, 105}));
+  x.namePad = ' ';
+  std::vector<uint8_t> withText = x.Build();
+  for (char c : std::string("text\0\0\0\0", 8)) withText.push_back(uint8_t(c));
+  ASSERT_TRUE(f.Load(withText));
+  EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 200, 104, 105, 104, 105}));
+  // And a loop does not start while another channel's loop counts: E61
+  // and E62 on one row repeat it 1 + 2 times, one after the other.
+  modgen::Xm mp = x;
+  mp.namePad = 0;
+  mp.orders = {0};
+  mp.pats.clear();
+  mp.AddPattern(3);
+  mp.At(0, 1, 0) = {0, 0, 0, 0xE, 0x61};
+  mp.At(0, 1, 1) = {0, 0, 0, 0xE, 0x62};
+  ASSERT_TRUE(f.Load(mp.Build()));
+  EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 1, 0, 1, 0, 1, 0, 1, 2}));
 
   // An endless loop (E61 restarting itself) ends the song where it comes round.
   modgen::Xm e;
