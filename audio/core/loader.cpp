@@ -82,7 +82,11 @@ void PadPatterns(Song& song) {
 
 void FinishSample(Sample& s) {
   if (s.length > kMaxSampleFrames) s.length = kMaxSampleFrames;
-  s.data.resize(size_t(s.length) + kSampleGuard);
+  if (s.loop != kLoopForward || s.firstPassEnd <= s.length || s.firstPassEnd > kMaxSampleFrames) s.firstPassEnd = 0;
+  // After a first pass the guard continues the loop; the loop's own end
+  // then reads on into the first pass's data (interpolation only).
+  const uint32_t end = s.FirstPassLength();
+  s.data.resize(size_t(end) + kSampleGuard);
   int16_t* d = s.data.data();
   for (int i = 0; i < kSampleGuard; i++) {
     int16_t v = 0;
@@ -91,7 +95,7 @@ void FinishSample(Sample& s) {
       uint32_t back = uint32_t(i) % s.loopLength;
       v = d[s.length - 1 - back];
     }
-    d[s.length + i] = v;
+    d[end + i] = v;
   }
 }
 
@@ -427,6 +431,7 @@ LoadError LoadModBody(Reader& r, const ModSampleRecord* recs, int sampleCount, c
     uint32_t ls = uint32_t(be16(rec.loopStart)) * (sampleCount == 15 ? 1 : 2);
     uint32_t ll = uint32_t(be16(rec.loopLength)) * 2;
     SetLoop(s, ls, ll > 2 ? ll : 0, kLoopForward);
+    if (tag.proTracker && s.loop && s.loopStart == 0) s.firstPassEnd = uint32_t(avail);
     if (sampleCount == 15 && s.loop && s.loopStart > 0) {
       // Soundtracker plays a looped sample from its loop start: what lies
       // before it is never heard.

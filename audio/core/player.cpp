@@ -245,14 +245,12 @@ void Player::StartRow() {
   for (int i = 0; i < nch; i++) {
     Channel& c = ch[i];
     c.cell = cells[i];
-    if (c.holdTicks) {
-      // ProTracker tells the voice its period on a row's first tick unless
-      // the row has only a first-tick command; then on the second.
-      const uint8_t e = c.cell.effect;
-      const bool firstTickOnly = e == 9 || (e >= 0xB && e <= 0xF);
-      c.holdTicks = c.cell.note || !firstTickOnly ? 0 : 1;
-    }
     const bool delayed = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) != 0;
+    // ProTracker: a note delayed past its row sounds from the next row's
+    // first tick, the voice going on without a restart, unless that row
+    // brings a note of its own; a delayed one keeps the old pitch until
+    // it starts.
+    if (c.holdTicks) c.holdTicks = c.cell.note && delayed ? c.cell.param & 15 : 0;
     if (delayed) {
       // ProTracker takes a delayed note's sample volume, finetune and pitch
       // at once; past the row's last tick the note never starts, and the
@@ -499,7 +497,7 @@ bool Player::TriggerNote(Channel& c, int note, bool) {
     // ProTracker applies an offset next to a note twice: before the note
     // starts and again after, for the notes that follow.
     if (c.cell.effect == 9) ProTrackerOffset(c, *s);
-    offset = c.ptCut ? s->length : c.ptStart;
+    offset = c.ptCut ? s->FirstPassLength() : c.ptStart;
     if (c.cell.effect == 9) ProTrackerOffset(c, *s);
   }
   c.startOffset = offset;
@@ -563,7 +561,8 @@ void Player::KeyOff(Channel& c) {
 void Player::ProTrackerOffset(Channel& c, const Sample& s) {
   const uint32_t off = uint32_t(c.offsetMem) * 256;
   if (c.ptCut || off == 0) return;
-  if (off >= s.length - std::min(c.ptStart, s.length)) c.ptCut = true;
+  const uint32_t len = s.FirstPassLength();
+  if (off >= len - std::min(c.ptStart, len)) c.ptCut = true;
   else c.ptStart += off;
 }
 

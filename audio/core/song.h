@@ -49,6 +49,11 @@ struct Sample {
   int8_t finetune = 0;     // -128..127, 1/128 semitone
   uint8_t panning = 128;
   int8_t relativeNote = 0;
+  // ProTracker plays a sample whose loop starts at frame 0 once through to
+  // its end before the loop takes over: that end, past length (0 none).
+  uint32_t firstPassEnd = 0;
+
+  uint32_t FirstPassLength() const { return firstPassEnd > length ? firstPassEnd : length; }
 };
 
 struct EnvelopePoint { uint16_t x = 0; uint16_t y = 0; };

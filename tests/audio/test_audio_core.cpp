@@ -427,6 +427,54 @@ TEST(Effects, ProTrackerSampleSwapAndOffsets) {
   EXPECT_EQ(f.C().startOffset, 0u);  // an instrument number resets the start
 }
 
+// ProTracker: a note delayed past its row changes no pitch until the next
+// row's first tick (the voice goes on), unless that row brings a note of
+// its own; and a loop from frame 0 starts after one pass through the whole
+// sample.
+TEST(Effects, ProTrackerDelayPastTheRowAndFirstLoopPass) {
+  modgen::Mod m;
+  m.smp.resize(1);
+  m.smp[0].pcm.assign(256, 40);
+  m.smp[0].loopLen = 128;
+  auto& p = m.AddPattern();
+  p[0 * 4] = {37, 1, 0, 0, 0};
+  p[0 * 4 + 1] = {0, 0, 0, 0xF, 2};
+  p[1 * 4] = {49, 1, 0, 0xE, 0xD3};
+  p[2 * 4] = {44, 1, 0, 0xE, 0xD3};  // a delayed note of its own: still the old pitch
+  Fixture f;
+  ASSERT_TRUE(f.Load(m.Build()));
+  f.Start();
+  f.Ticks(1);
+  const int first = f.C().outPeriod;
+  f.Ticks(4);
+  EXPECT_EQ(f.C().outPeriod, first);
+  f.Ticks(1);
+  EXPECT_EQ(f.C().outPeriod, first);
+  f.Ticks(1);
+  EXPECT_NE(f.C().outPeriod, first);
+  EXPECT_EQ(f.C().outPeriod, f.C().period);  // row 2's note, on row 3's first tick
+  EXPECT_EQ(f.player.count.notes, 1u);
+
+  const zqa::Sample& s = f.song.instruments[0].sample[0];
+  EXPECT_EQ(s.length, 128u);
+  EXPECT_EQ(s.firstPassEnd, 256u);
+  zqa::Voice v;
+  v.Start(s, 0);
+  v.SetFrequency(zqa::kOutputRate, zqa::kOutputRate);  // a frame a frame
+  std::vector<float> out(2 * 200, 0.0f);
+  zqa::MixOptions plain;
+  plain.interpolate = false;
+  v.Mix(out.data(), 200, plain);
+  EXPECT_EQ(v.pos >> 32, 200);
+  v.Mix(out.data(), 100, plain);
+  EXPECT_EQ(v.pos >> 32, 44);  // 300 - 256, in the loop from here on
+  v.Mix(out.data(), 100, plain);
+  EXPECT_EQ(v.pos >> 32, 16);  // 144 - 128
+  m.tag = "4CHN";  // other trackers loop at once
+  ASSERT_TRUE(f.Load(m.Build()));
+  EXPECT_EQ(f.song.instruments[0].sample[0].firstPassEnd, 0u);
+}
+
 TEST(Effects, ArpeggioVibratoTremoloTremor) {
   auto x = OneChannel();
   x.At(0, 0, 0) = {49, 1, 0, 0, 0x47};
