@@ -41,6 +41,7 @@ void Player::VolumeSlide(Channel& c, uint8_t param) {
   if (param & 0xF0) c.volume = Clamp64(c.volume + (param >> 4));
   else c.volume = Clamp64(c.volume - (param & 15));
   c.outVolume = c.volume;
+  c.slid = true;
 }
 
 void Player::TonePorta(Channel& c) {
@@ -188,8 +189,8 @@ void Player::VolumeColumnTick(Channel& c) {
   const uint8_t v = c.cell.volume;
   const int x = v & 15;
   switch (v >> 4) {
-    case 6: c.volume = c.outVolume = Clamp64(c.volume - x); break;
-    case 7: c.volume = c.outVolume = Clamp64(c.volume + x); break;
+    case 6: c.volume = c.outVolume = Clamp64(c.volume - x); c.slid = true; break;
+    case 7: c.volume = c.outVolume = Clamp64(c.volume + x); c.slid = true; break;
     case 0xB: Vibrato(c); break;
     case 0xD: c.panning = c.outPan = x ? std::max(0, c.panning - x) : 0; break;  // FT2: left by 0 is hard left
     case 0xE: c.panning = c.outPan = std::min(255, c.panning + x); break;

@@ -258,6 +258,7 @@ LoadError LoadXm(const uint8_t* data, size_t size, Song& song) {
   std::memcpy(song.orders, sh.orders, kMaxOrders);
   if (song.restart >= song.songLength) song.restart = 0;
   song.volumeRamps = !std::memcmp(fh.tracker, "FastTracker v2.00", 17);
+  song.quickRamps = song.volumeRamps && !oldLayout;
   song.squareRootPan = song.volumeRamps || !std::memcmp(fh.tracker, "OpenMPT ", 8);
   // FT2 ignores the low three finetune bits; files saved by older OpenMPT
   // versions are played with all of them (the reference does so).

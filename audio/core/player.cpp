@@ -646,7 +646,8 @@ void Player::UpdateEnvelopes(Channel& c) {
 }
 
 void Player::UpdateVoice(Channel& c) {
-  const bool started = c.retriggerNow;
+  const bool slid = c.slid;
+  c.slid = false;
   if (c.retriggerNow) {
     c.retriggerNow = false;
     if (c.smp) {
@@ -673,7 +674,10 @@ void Player::UpdateVoice(Channel& c) {
   PanGains(pan, song->squareRootPan, l, r);
   // A note's attack is not spread; later changes are, where FT2's own ramp
   // is part of the sound.
-  if (song->volumeRamps && !started) c.voice.SetGains(v * l, v * r, true, rate / 200, true);
+  // FT2's own ramps are part of how its files sound: a slide is spread
+  // over its tick, any other change (a note's attack too) over 5 ms.
+  if (song->volumeRamps && slid) c.voice.SetGains(v * l, v * r, true, int(tickFrames >> 32), true);
+  else if (song->volumeRamps && song->quickRamps) c.voice.SetGains(v * l, v * r, true, rate / 200, true);
   else c.voice.SetGains(v * l, v * r, mix.ramp);
 }
 

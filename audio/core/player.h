@@ -41,6 +41,7 @@ struct Channel {
   EnvState volEnv, panEnv;
   int autoVibPos = 0, autoVibAmp = 0, autoVibSweep = 0;
   bool muted = false;           // tremor off phase
+  bool slid = false;            // the volume slid this tick (FT2 spreads that over the tick)
   // Effect memories.
   uint8_t portaUp = 0, portaDown = 0, finePortaUp = 0, finePortaDown = 0;
   uint8_t xfinePortaUp = 0, xfinePortaDown = 0;

@@ -81,9 +81,11 @@ struct Song {
   // Saved by OpenMPT before 1.22.07.19: the reference plays such files
   // without some of FT2's quirks (see the player for which).
   bool oldOpenMpt = false;
-  // Saved by FT2 itself: the reference spreads each volume change of a
-  // sounding note over 5 ms, as FT2's mixer does.
+  // Saved by FT2 itself: the reference ramps the volume as FT2's mixer
+  // does, a slide over its tick; in format 1.04 any other change over 5 ms
+  // (quickRamps), in older formats at once.
   bool volumeRamps = false;
+  bool quickRamps = false;
   bool squareRootPan = false;     // FT2's pan law (files from FT2 and trackers that follow it)
   bool keepLoopBreakRow = false;  // FT2's pattern loop leaves its row as the next pattern's start
   bool oneLoopAtATime = false;    // ModPlug Tracker: an E6x loop does not start while another channel's counts

@@ -850,6 +850,31 @@ TEST(Mixer, PingPongForwardAndRamping) {
   EXPECT_FALSE(v.active);
 }
 
+// FT2's own volume ramps, part of how its files sound whatever the mix
+// options: a slide spread over its tick, any other change over 5 ms, or at
+// once in files of the older formats.
+TEST(Mixer, Ft2RampsSlidesOverTheTick) {
+  for (int version : {0x0104, 0x0102}) {
+    auto x = OneChannel(4);
+    x.version = version;
+    x.tracker = "FastTracker v2.00";
+    x.At(0, 0, 0) = {49, 1, 0, 0, 0};
+    x.At(0, 1, 0) = {0, 0, 0, 0xA, 0x0F};
+    x.At(0, 2, 0) = {0, 0, 0, 0xC, 0x10};
+    Fixture f;
+    ASSERT_TRUE(f.Load(x.Build()));
+    f.player.mix.ramp = false;
+    f.Start();
+    const int quick = version == 0x0104 ? zqa::kOutputRate / 200 : 0;
+    f.Ticks(1);
+    EXPECT_EQ(f.C().voice.rampLeft, quick);  // the attack
+    f.Ticks(7);
+    EXPECT_EQ(f.C().voice.rampLeft, int(f.player.tickFrames >> 32));  // A0F on row 1's second tick
+    f.Ticks(5);
+    EXPECT_EQ(f.C().voice.rampLeft, quick);  // C10
+  }
+}
+
 TEST(Mixer, NoteChangesDoNotClick) {
   // Square wave notes changing every row: with ramping, the output never
   // jumps by more than the waveform itself does between frames.
