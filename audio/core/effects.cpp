@@ -230,6 +230,7 @@ void Player::EffectTick0(Channel& c) {
       int r = x * 10 + y;
       breakRow = r > 63 ? 0 : r;
       jumpFlag = true;
+      rowBreakSeen = true;
       break;
     }
     case 0xE:
@@ -254,7 +255,7 @@ void Player::EffectTick0(Channel& c) {
             break;
           }
           loopJumpRow = l.loopRow;
-          if (song->oldOpenMpt) breakRow = l.loopRow;
+          if (song->oldOpenMpt || (song->breakLeavesLoop && rowBreakSeen)) breakRow = l.loopRow;
           breakFlag = true;
           break;
         }

@@ -305,6 +305,7 @@ LoadError LoadXm(const uint8_t* data, size_t size, Song& song) {
     for (const char* id : kModPlugBlocks) modPlug |= lenient && r.can(4) && !std::memcmp(r.base + r.pos, id, 4);
   }
   song.keepLoopBreakRow = !modPlug;
+  song.breakLeavesLoop = !modPlug;
   song.oneLoopAtATime = modPlug;
   return kLoadOk;
 }

@@ -241,7 +241,7 @@ void Player::StartRow() {
   const int nch = song->channels;
   const Cell* cells = &pat.cells[size_t(row) * nch];
   count.rows++;
-  rowLoopSeen = false;
+  rowLoopSeen = rowBreakSeen = false;
   for (int i = 0; i < nch; i++) {
     Channel& c = ch[i];
     c.cell = cells[i];
@@ -290,15 +290,21 @@ uint16_t Player::LoopStateTag() const {
 
 void Player::AdvancePosition() {
   row++;
+  int nextBreakRow = 0;
   if (breakFlag && song->oldOpenMpt) {
     // Files of older OpenMPT versions: the loop's row and a break's share
     // one break row, the last command of the row setting it; a break or
     // jump still leaves the pattern, to that row of the next one.
     breakFlag = false;
     row = breakRow;
+  } else if (breakFlag && jumpFlag && song->breakLeavesLoop) {
+    // FT2's files: the break or jump goes first, and the loop's row stays
+    // the start of the pattern after the next.
+    breakFlag = false;
+    nextBreakRow = loopJumpRow;
   } else if (breakFlag) {
-    // A loop repeat wins over a break or jump on the same row; they act on
-    // the loop's last pass.
+    // Elsewhere a loop repeat wins over a break or jump on the same row;
+    // they act on the loop's last pass.
     breakFlag = jumpFlag = false;
     jumpOrder = -1;
     row = loopJumpRow;
@@ -307,7 +313,7 @@ void Player::AdvancePosition() {
   if (jumpFlag || row >= song->patterns[song->orders[order]].rows) {
     order = jumpFlag && jumpOrder >= 0 ? jumpOrder : order + 1;
     row = breakRow;
-    breakRow = 0;
+    breakRow = nextBreakRow;
     jumpFlag = false;
     jumpOrder = -1;
     if (order >= song->songLength) order = song->restart;

@@ -100,6 +100,7 @@ public:
   bool jumpFlag = false;         // Bxx/Dxx: go to jumpOrder (or the next order) at breakRow
   int jumpOrder = -1;
   bool rowLoopSeen = false;      // an E6x has acted on this row
+  bool rowBreakSeen = false;     // a Dxx has acted on this row
   int64_t tickFrames = 0;        // frames per tick, 32.32
   int64_t frameAcc = 0;          // frames left in the current tick, 32.32
   Channel ch[kMaxChannels];

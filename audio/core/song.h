@@ -89,6 +89,10 @@ struct Song {
   bool squareRootPan = false;     // FT2's pan law (files from FT2 and trackers that follow it)
   bool keepLoopBreakRow = false;  // FT2's pattern loop leaves its row as the next pattern's start
   bool oneLoopAtATime = false;    // ModPlug Tracker: an E6x loop does not start while another channel's counts
+  // FT2's files as the reference plays them: a break or jump on a loop's
+  // row leaves the pattern at once, to the loop's row where a Dxx came
+  // before the E6x (others: the loop repeats first).
+  bool breakLeavesLoop = false;
   bool vblankTiming = false;      // a MOD's Fxx of 0x20 and up sets the speed too (no tempo)
   bool proTracker = false;        // a 4-channel M.K. module: ProTracker's own timing quirks apply
   bool songLoop = false;          // Digital Tracker: one E6x loop for the song, the first E6x of a row counts

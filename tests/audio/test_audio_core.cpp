@@ -758,6 +758,20 @@ TEST(Structure, JumpBreakOrderLoopBreakRowAndEndlessLoops) {
   for (char c : std::string("text\0\0\0\0", 8)) withText.push_back(uint8_t(c));
   ASSERT_TRUE(f.Load(withText));
   EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 200, 104, 105, 104, 105}));
+  // FT2's own files: a break on a loop's row leaves at once, to the loop's
+  // row when the break comes first in the row, and the loop's row starts
+  // the pattern after the next too.
+  modgen::Xm ft = x;
+  ft.namePad = ' ';
+  ft.orders = {0, 1};
+  ft.pats.clear();
+  ft.AddPattern(4);
+  ft.AddPattern(4);
+  ft.At(0, 1, 1) = {0, 0, 0, 0xE, 0x60};
+  ft.At(0, 2, 0) = {0, 0, 0, 0xD, 0x00};
+  ft.At(0, 2, 1) = {0, 0, 0, 0xE, 0x62};
+  ASSERT_TRUE(f.Load(ft.Build()));
+  EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 1, 2, 101, 102, 103, 1, 2, 101, 102, 103, 1, 2, 100, 101, 102, 103}));
   // And a loop does not start while another channel's loop counts: E61
   // and E62 on one row repeat it 1 + 2 times, one after the other.
   modgen::Xm mp = x;
