@@ -631,7 +631,9 @@ int AutoVibWave(int type, int pos) {
 void Player::UpdateEnvelopes(Channel& c) {
   if (!c.ins) { c.volEnv.value = 64; c.panEnv.value = 32; return; }
   EnvelopeTick(c.ins->volEnv, c.volEnv, c.keyOn, 64, false);
+  const int pan = c.panEnv.value;
   EnvelopeTick(c.ins->panEnv, c.panEnv, c.keyOn, 32, true);
+  if (c.panEnv.value != pan) c.tickRamp = true;
   if (c.fading) {
     c.fadeout -= c.fadeoutSpeed;
     if (c.fadeout < 0) c.fadeout = 0;
@@ -663,10 +665,11 @@ void Player::UpdateVoice(Channel& c) {
   if (!c.voice.active) return;
   if (!c.smp || c.smp->length == 0) { c.voice.FadeOut(); return; }  // cut by an empty sample or instrument
   c.voice.SetFrequency(PeriodToFrequency(c.outPeriod), rate);
-  float v = 0;
+  float v = 0, rest = 0;
   if (!c.muted && !(song->modFormat && c.outPeriod <= 0)) {  // a MOD voice without a period is silent
-    int vol = std::clamp(c.outVolume, 0, 64);
-    v = float(vol) / 64.0f * float(c.volEnv.value) / 64.0f * float(c.fadeout) / 32768.0f * float(globalVolume) / 64.0f * gain;
+    rest = float(c.volEnv.value) / 64.0f * float(c.fadeout) / 32768.0f * float(globalVolume) / 64.0f * gain;
+    v = float(std::clamp(c.outVolume, 0, 64)) / 64.0f * rest;
+    rest *= float(std::clamp(c.volume, 0, 64));
   }
   int pan = std::clamp(c.outPan, 0, 255);
   if (c.ins && c.ins->panEnv.on) pan = pan + (c.panEnv.value - 32) * (128 - std::abs(pan - 128)) / 32;
@@ -674,7 +677,12 @@ void Player::UpdateVoice(Channel& c) {
   PanGains(pan, song->squareRootPan, l, r);
   // A note's attack is not spread; later changes are, where FT2's own ramp
   // is part of the sound.
-  if (song->volumeRamps && !started) c.voice.SetGains(v * l, v * r, true, rate / 200, true);
+  const bool slow = c.tickRamp && rest == c.rampVolume && c.outPan == c.rampPan;
+  const int ramp = slow ? int(tickFrames >> 32) : rate / 200;
+  c.tickRamp = false;
+  c.rampVolume = rest;
+  c.rampPan = c.outPan;
+  if (song->volumeRamps && !started) c.voice.SetGains(v * l, v * r, true, ramp, true);
   else c.voice.SetGains(v * l, v * r, mix.ramp);
 }
 

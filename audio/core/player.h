@@ -41,6 +41,13 @@ struct Channel {
   EnvState volEnv, panEnv;
   int autoVibPos = 0, autoVibAmp = 0, autoVibSweep = 0;
   bool muted = false;           // tremor off phase
+  // FT2 spreads a change that comes only from the tremolo or the panning
+  // envelope over the whole tick, any other over its 5 ms ramp. tickRamp
+  // marks the tick's tremolo or envelope step; rampVolume and rampPan are
+  // the rest of the last tick's volume and panning, to tell what else moved.
+  bool tickRamp = false;
+  float rampVolume = 0;
+  int rampPan = 0;
   // Effect memories.
   uint8_t portaUp = 0, portaDown = 0, finePortaUp = 0, finePortaDown = 0;
   uint8_t xfinePortaUp = 0, xfinePortaDown = 0;
