@@ -479,8 +479,6 @@ bool Player::TriggerNote(Channel& c, int note, bool) {
   c.smp = s;
   c.note = note;
   if (!song->modFormat) c.keyOn = true;
-  if (c.panFromNote) c.panning = s->panning;
-  c.panFromNote = false;
   c.realNote = rn;
   c.finetune = s->finetune;
   if (c.cell.effect == 0xE && (c.cell.param >> 4) == 5) {
@@ -514,11 +512,10 @@ void Player::ResetInstrument(Channel& c, bool envelopes, const Sample* from) {
   const Sample* smp = from ? from : c.smp;
   if (!smp && !song->modFormat) {
     // Nothing played yet: FT2 takes the numbered instrument's sample for
-    // the last note, so a later note without a number keeps these settings.
-    // Its panning is the note's to set, though (the reference does so).
+    // the last note, so a later note without a number keeps these settings,
+    // the panning too.
     const Instrument* ins = InstrumentAt(c.instrument);
     if (ins && ins->samples) smp = &ins->sample[ins->sampleMap[std::max(c.note, 1) - 1]];
-    c.panFromNote = smp != nullptr;
   }
   if (!smp) return;
   c.volume = smp->volume;

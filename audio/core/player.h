@@ -35,7 +35,6 @@ struct Channel {
   // The fade-out runs from a key-off until the instrument restarts; a note
   // alone presses the key again (envelope sustains hold) but fades on.
   bool fading = false;
-  bool panFromNote = false;     // a number came before any note: the first note sets the panning
   int fadeout = 32768;
   int fadeoutSpeed = 0;
   EnvState volEnv, panEnv;

@@ -516,6 +516,17 @@ TEST(Effects, RetriggerDelayOffsetPanningKeyOff) {
   f.Ticks(1);
   EXPECT_FALSE(f.C().keyOn);
   EXPECT_EQ(f.C().volume, 0);  // no volume envelope: key off silences
+
+  // A number alone before any note, with a panning: the first note, without
+  // a number, keeps that panning.
+  auto y = OneChannel(4);
+  y.At(0, 0, 0) = {0, 1, 0xCF, 0, 0};
+  y.At(0, 1, 0) = {61, 0, 0, 0, 0};
+  ASSERT_TRUE(f.Load(y.Build()));
+  f.Start();
+  f.Ticks(7);
+  EXPECT_TRUE(f.C().voice.active);
+  EXPECT_EQ(f.C().panning, 0xF0);
 }
 
 // FT2 rules also held against the reference player, here without it: ticks
