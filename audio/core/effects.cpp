@@ -87,6 +87,7 @@ void Player::Tremolo(Channel& c) {
   }
   c.outVolume = Clamp64((c.tremPos & 0x80) ? c.volume - d : c.volume + d);
   c.tremPos = uint8_t(c.tremPos + c.tremSpeed);
+  c.tickRamp = true;
 }
 
 void Player::Arpeggio(Channel& c) {

@@ -483,8 +483,6 @@ bool Player::TriggerNote(Channel& c, int note, bool) {
   c.smp = s;
   c.note = note;
   if (!song->modFormat) c.keyOn = true;
-  if (c.panFromNote) c.panning = s->panning;
-  c.panFromNote = false;
   c.realNote = rn;
   c.finetune = s->finetune;
   if (c.cell.effect == 0xE && (c.cell.param >> 4) == 5) {
@@ -518,11 +516,10 @@ void Player::ResetInstrument(Channel& c, bool envelopes, const Sample* from) {
   const Sample* smp = from ? from : c.smp;
   if (!smp && !song->modFormat) {
     // Nothing played yet: FT2 takes the numbered instrument's sample for
-    // the last note, so a later note without a number keeps these settings.
-    // Its panning is the note's to set, though (the reference does so).
+    // the last note, so a later note without a number keeps these settings,
+    // the panning too.
     const Instrument* ins = InstrumentAt(c.instrument);
     if (ins && ins->samples) smp = &ins->sample[ins->sampleMap[std::max(c.note, 1) - 1]];
-    c.panFromNote = smp != nullptr;
   }
   if (!smp) return;
   c.volume = smp->volume;
@@ -636,7 +633,9 @@ int AutoVibWave(int type, int pos) {
 void Player::UpdateEnvelopes(Channel& c) {
   if (!c.ins) { c.volEnv.value = 64; c.panEnv.value = 32; return; }
   EnvelopeTick(c.ins->volEnv, c.volEnv, c.keyOn, 64, false);
+  const int pan = c.panEnv.value;
   EnvelopeTick(c.ins->panEnv, c.panEnv, c.keyOn, 32, true);
+  if (c.panEnv.value != pan) c.tickRamp = true;
   if (c.fading) {
     c.fadeout -= c.fadeoutSpeed;
     if (c.fadeout < 0) c.fadeout = 0;
@@ -654,6 +653,7 @@ void Player::UpdateEnvelopes(Channel& c) {
 void Player::UpdateVoice(Channel& c) {
   const bool slid = c.slid;
   c.slid = false;
+  const bool started = c.retriggerNow;
   if (c.retriggerNow) {
     c.retriggerNow = false;
     if (c.smp) {
@@ -669,20 +669,25 @@ void Player::UpdateVoice(Channel& c) {
   if (!c.voice.active) return;
   if (!c.smp || c.smp->length == 0) { c.voice.FadeOut(); return; }  // cut by an empty sample or instrument
   c.voice.SetFrequency(PeriodToFrequency(c.outPeriod), rate);
-  float v = 0;
+  float v = 0, rest = 0;
   if (!c.muted && !(song->modFormat && c.outPeriod <= 0)) {  // a MOD voice without a period is silent
-    int vol = std::clamp(c.outVolume, 0, 64);
-    v = float(vol) / 64.0f * float(c.volEnv.value) / 64.0f * float(c.fadeout) / 32768.0f * float(globalVolume) / 64.0f * gain;
+    rest = float(c.volEnv.value) / 64.0f * float(c.fadeout) / 32768.0f * float(globalVolume) / 64.0f * gain;
+    v = float(std::clamp(c.outVolume, 0, 64)) / 64.0f * rest;
+    rest *= float(std::clamp(c.volume, 0, 64));
   }
   int pan = std::clamp(c.outPan, 0, 255);
   if (c.ins && c.ins->panEnv.on) pan = pan + (c.panEnv.value - 32) * (128 - std::abs(pan - 128)) / 32;
   float l, r;
   PanGains(pan, song->squareRootPan, l, r);
-  // A note's attack is not spread; later changes are, where FT2's own ramp
-  // is part of the sound.
-  // FT2's own ramps are part of how its files sound: a slide is spread
-  // over its tick, any other change (a note's attack too) over 5 ms.
-  if (song->volumeRamps && slid) c.voice.SetGains(v * l, v * r, true, int(tickFrames >> 32), true);
+  // FT2's own ramps are part of how its files sound: a slide, or a change
+  // that comes only from the tremolo or the panning envelope, is spread
+  // over its tick; any other change (a note's attack too) over 5 ms in
+  // format 1.04, at once in the older formats.
+  const bool slow = !started && (slid || (c.tickRamp && rest == c.rampVolume && c.outPan == c.rampPan));
+  c.tickRamp = false;
+  c.rampVolume = rest;
+  c.rampPan = c.outPan;
+  if (song->volumeRamps && slow) c.voice.SetGains(v * l, v * r, true, int(tickFrames >> 32), true);
   else if (song->volumeRamps && song->quickRamps) c.voice.SetGains(v * l, v * r, true, rate / 200, true);
   else c.voice.SetGains(v * l, v * r, mix.ramp);
 }

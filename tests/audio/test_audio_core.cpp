@@ -564,6 +564,17 @@ TEST(Effects, RetriggerDelayOffsetPanningKeyOff) {
   f.Ticks(1);
   EXPECT_FALSE(f.C().keyOn);
   EXPECT_EQ(f.C().volume, 0);  // no volume envelope: key off silences
+
+  // A number alone before any note, with a panning: the first note, without
+  // a number, keeps that panning.
+  auto y = OneChannel(4);
+  y.At(0, 0, 0) = {0, 1, 0xCF, 0, 0};
+  y.At(0, 1, 0) = {61, 0, 0, 0, 0};
+  ASSERT_TRUE(f.Load(y.Build()));
+  f.Start();
+  f.Ticks(7);
+  EXPECT_TRUE(f.C().voice.active);
+  EXPECT_EQ(f.C().panning, 0xF0);
 }
 
 // FT2 rules also held against the reference player, here without it: ticks
@@ -909,4 +920,36 @@ TEST(Mixer, NoteChangesDoNotClick) {
   float smooth = maxJump(true), rough = maxJump(false);
   EXPECT_LT(smooth, 0.05f);
   EXPECT_GT(rough, smooth * 3);
+}
+
+TEST(Mixer, Ft2FilesSpreadTremoloOverTheTickAndSetsOverFiveMs) {
+  // A file saved by FT2 plays with FT2's own ramps even with ramping off:
+  // a tremolo step spreads over the whole tick, a set volume over 5 ms.
+  auto x = OneChannel(4);
+  modgen::Smp dc;
+  dc.pcm.assign(64, 16000);
+  dc.loopType = 1;
+  dc.loopLen = 64;
+  dc.volume = 32;
+  x.ins[0] = modgen::OneSample(dc);
+  x.At(0, 0, 0) = {49, 1, 0, 0, 0};
+  x.At(0, 1, 0) = {0, 0, 0, 7, 0x8F};
+  x.At(0, 2, 0) = {0, 0, 0, 0xC, 0x10};
+  std::vector<uint8_t> d = x.Build();
+  std::memcpy(&d[38], "FastTracker v2.00", 17);
+  Fixture f;
+  ASSERT_TRUE(f.Load(d));
+  f.player.mix.ramp = false;
+  f.Start();
+  const int tick = 882, frames = 3 * 6 * tick;
+  std::vector<float> buf(2 * size_t(frames), 0.0f);
+  f.player.Render(buf.data(), frames);
+  auto at = [&](int i) { return buf[2 * size_t(i)]; };
+  const int trem = (6 + 2) * tick;  // the tremolo's second step
+  const float step = at(trem + tick - 1) - at(trem);
+  EXPECT_GT(std::fabs(step), 0.02f);
+  EXPECT_NEAR(at(trem + tick / 2) - at(trem), step / 2, std::fabs(step) * 0.05f);
+  const int set = 12 * tick;  // C10 on the next row
+  EXPECT_GT(std::fabs(at(set - 1) - at(set + 230)), 0.02f);
+  EXPECT_FLOAT_EQ(at(set + 230), at(set + tick - 1));
 }
