@@ -41,6 +41,7 @@ void Player::VolumeSlide(Channel& c, uint8_t param) {
   if (param & 0xF0) c.volume = Clamp64(c.volume + (param >> 4));
   else c.volume = Clamp64(c.volume - (param & 15));
   c.outVolume = c.volume;
+  c.slid = true;
 }
 
 void Player::TonePorta(Channel& c) {
@@ -86,6 +87,7 @@ void Player::Tremolo(Channel& c) {
   }
   c.outVolume = Clamp64((c.tremPos & 0x80) ? c.volume - d : c.volume + d);
   c.tremPos = uint8_t(c.tremPos + c.tremSpeed);
+  c.tickRamp = true;
 }
 
 void Player::Arpeggio(Channel& c) {
@@ -188,8 +190,8 @@ void Player::VolumeColumnTick(Channel& c) {
   const uint8_t v = c.cell.volume;
   const int x = v & 15;
   switch (v >> 4) {
-    case 6: c.volume = c.outVolume = Clamp64(c.volume - x); break;
-    case 7: c.volume = c.outVolume = Clamp64(c.volume + x); break;
+    case 6: c.volume = c.outVolume = Clamp64(c.volume - x); c.slid = true; break;
+    case 7: c.volume = c.outVolume = Clamp64(c.volume + x); c.slid = true; break;
     case 0xB: Vibrato(c); break;
     case 0xD: c.panning = c.outPan = x ? std::max(0, c.panning - x) : 0; break;  // FT2: left by 0 is hard left
     case 0xE: c.panning = c.outPan = std::min(255, c.panning + x); break;
@@ -229,6 +231,7 @@ void Player::EffectTick0(Channel& c) {
       int r = x * 10 + y;
       breakRow = r > 63 ? 0 : r;
       jumpFlag = true;
+      rowBreakSeen = true;
       break;
     }
     case 0xE:
@@ -244,10 +247,16 @@ void Player::EffectTick0(Channel& c) {
           rowLoopSeen = true;
           Channel& l = song->songLoop ? ch[0] : c;
           if (y == 0) { l.loopRow = row; break; }
-          if (l.loopCount == 0) l.loopCount = y;
-          else if (--l.loopCount == 0) break;
+          if (l.loopCount == 0) {
+            bool otherCounts = false;
+            for (int i = 0; i < song->channels && song->oneLoopAtATime; i++) otherCounts |= ch[i].loopCount != 0;
+            if (otherCounts) break;
+            l.loopCount = y;
+          } else if (--l.loopCount == 0) {
+            break;
+          }
           loopJumpRow = l.loopRow;
-          if (song->oldOpenMpt) breakRow = l.loopRow;
+          if (song->oldOpenMpt || (song->breakLeavesLoop && rowBreakSeen)) breakRow = l.loopRow;
           breakFlag = true;
           break;
         }

@@ -82,7 +82,11 @@ void PadPatterns(Song& song) {
 
 void FinishSample(Sample& s) {
   if (s.length > kMaxSampleFrames) s.length = kMaxSampleFrames;
-  s.data.resize(size_t(s.length) + kSampleGuard);
+  if (s.loop != kLoopForward || s.firstPassEnd <= s.length || s.firstPassEnd > kMaxSampleFrames) s.firstPassEnd = 0;
+  // After a first pass the guard continues the loop; the loop's own end
+  // then reads on into the first pass's data (interpolation only).
+  const uint32_t end = s.FirstPassLength();
+  s.data.resize(size_t(end) + kSampleGuard);
   int16_t* d = s.data.data();
   for (int i = 0; i < kSampleGuard; i++) {
     int16_t v = 0;
@@ -91,7 +95,7 @@ void FinishSample(Sample& s) {
       uint32_t back = uint32_t(i) % s.loopLength;
       v = d[s.length - 1 - back];
     }
-    d[s.length + i] = v;
+    d[end + i] = v;
   }
 }
 
@@ -253,8 +257,8 @@ LoadError LoadXm(const uint8_t* data, size_t size, Song& song) {
   if (song.bpm < 32 || song.bpm > 255) song.bpm = 125;
   std::memcpy(song.orders, sh.orders, kMaxOrders);
   if (song.restart >= song.songLength) song.restart = 0;
-  song.keepLoopBreakRow = true;
   song.volumeRamps = !std::memcmp(fh.tracker, "FastTracker v2.00", 17);
+  song.quickRamps = song.volumeRamps && !oldLayout;
   song.squareRootPan = song.volumeRamps || !std::memcmp(fh.tracker, "OpenMPT ", 8);
   // FT2 ignores the low three finetune bits; files saved by older OpenMPT
   // versions are played with all of them (the reference does so).
@@ -290,6 +294,19 @@ LoadError LoadXm(const uint8_t* data, size_t size, Song& song) {
   if (song.oldOpenMpt)
     for (Instrument& ins : song.instruments)
       if (ins.fadeout > 0xFFF) ins.fadeout = 0;
+  // ModPlug Tracker also signs its XMs "FastTracker v2.00", but pads the
+  // song name with zeros where FT2 pads with spaces, and keeps its own
+  // blocks after the sample data. The reference plays such files by
+  // ModPlug's pattern loop rules, not FT2's.
+  bool modPlug = false;
+  if (song.volumeRamps) {
+    modPlug = std::memchr(fh.name, 0, sizeof fh.name) != nullptr;
+    static const char kModPlugBlocks[][5] = {"text", "MIDI", "PNAM", "CNAM", "MPTX", "MPTS"};
+    for (const char* id : kModPlugBlocks) modPlug |= lenient && r.can(4) && !std::memcmp(r.base + r.pos, id, 4);
+  }
+  song.keepLoopBreakRow = !modPlug;
+  song.breakLeavesLoop = !modPlug;
+  song.oneLoopAtATime = modPlug;
   return kLoadOk;
 }
 
@@ -416,6 +433,7 @@ LoadError LoadModBody(Reader& r, const ModSampleRecord* recs, int sampleCount, c
     uint32_t ls = uint32_t(be16(rec.loopStart)) * (sampleCount == 15 ? 1 : 2);
     uint32_t ll = uint32_t(be16(rec.loopLength)) * 2;
     SetLoop(s, ls, ll > 2 ? ll : 0, kLoopForward);
+    if (tag.proTracker && s.loop && s.loopStart == 0) s.firstPassEnd = uint32_t(avail);
     if (sampleCount == 15 && s.loop && s.loopStart > 0) {
       // Soundtracker plays a looped sample from its loop start: what lies
       // before it is never heard.

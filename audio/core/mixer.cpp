@@ -5,10 +5,11 @@ namespace zqa {
 
 void Voice::Start(const Sample& s, uint32_t offset) {
   data = s.data.data();
-  length = s.length;
+  length = s.FirstPassLength();
   loop = s.loop;
   loopStart = s.loopStart;
   loopEnd = s.loop ? s.loopStart + s.loopLength : s.length;
+  firstEnd = s.firstPassEnd;
   backwards = false;
   stopAtZero = false;
   swap = nullptr;
@@ -48,9 +49,9 @@ void Voice::Mix(float* out, int frames, const MixOptions& opt) {
   if (!active) return;
   if (!opt.ramp && rampLeft && !forced) { volL = tgtL; volR = tgtR; rampLeft = 0; if (stopAtZero) { active = false; return; } }
   const int16_t* d = data;
-  int64_t end = int64_t(loopEnd) << 32;
   int64_t lstart = int64_t(loopStart) << 32;
-  int64_t llen = end - lstart;
+  int64_t llen = (int64_t(loopEnd) << 32) - lstart;
+  int64_t end = int64_t(firstEnd ? firstEnd : loopEnd) << 32;
   const float scale = 1.0f / 32768.0f;
   int64_t p = pos;
   float vl = volL, vr = volR;
@@ -79,6 +80,7 @@ void Voice::Mix(float* out, int frames, const MixOptions& opt) {
       if (p >= end && swap) {
         const Sample& n = *swap;
         swap = nullptr;
+        firstEnd = 0;
         if (n.loop == kLoopNone || n.loopLength == 0) { active = false; break; }
         const int64_t over = p - end;
         d = data = n.data.data();
@@ -93,6 +95,7 @@ void Voice::Mix(float* out, int frames, const MixOptions& opt) {
       } else if (p >= end) {
         if (loop == kLoopForward && llen > 0) {
           p = lstart + (p - end) % llen;
+          if (firstEnd) { firstEnd = 0; end = lstart + llen; }
         } else if (loop == kLoopPingPong && llen > 0) {
           int64_t over = (p - end) % llen;
           p = end - 1 - over;  // mirror at the last frame

@@ -21,6 +21,7 @@ public:
   const int16_t* data = nullptr;  // kSampleGuard frames readable past loopEnd
   uint32_t length = 0;
   uint32_t loopStart = 0, loopEnd = 0;
+  uint32_t firstEnd = 0;          // a first pass that ends past loopEnd (ProTracker), 0 none
   LoopType loop = kLoopNone;
   int64_t pos = 0;                // 32.32 frames
   int64_t step = 0;               // 32.32 frames per output frame

@@ -241,18 +241,16 @@ void Player::StartRow() {
   const int nch = song->channels;
   const Cell* cells = &pat.cells[size_t(row) * nch];
   count.rows++;
-  rowLoopSeen = false;
+  rowLoopSeen = rowBreakSeen = false;
   for (int i = 0; i < nch; i++) {
     Channel& c = ch[i];
     c.cell = cells[i];
-    if (c.holdTicks) {
-      // ProTracker tells the voice its period on a row's first tick unless
-      // the row has only a first-tick command; then on the second.
-      const uint8_t e = c.cell.effect;
-      const bool firstTickOnly = e == 9 || (e >= 0xB && e <= 0xF);
-      c.holdTicks = c.cell.note || !firstTickOnly ? 0 : 1;
-    }
     const bool delayed = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) != 0;
+    // ProTracker: a note delayed past its row sounds from the next row's
+    // first tick, the voice going on without a restart, unless that row
+    // brings a note of its own; a delayed one keeps the old pitch until
+    // it starts.
+    if (c.holdTicks) c.holdTicks = c.cell.note && delayed ? c.cell.param & 15 : 0;
     if (delayed) {
       // ProTracker takes a delayed note's sample volume, finetune and pitch
       // at once; past the row's last tick the note never starts, and the
@@ -292,15 +290,21 @@ uint16_t Player::LoopStateTag() const {
 
 void Player::AdvancePosition() {
   row++;
+  int nextBreakRow = 0;
   if (breakFlag && song->oldOpenMpt) {
     // Files of older OpenMPT versions: the loop's row and a break's share
     // one break row, the last command of the row setting it; a break or
     // jump still leaves the pattern, to that row of the next one.
     breakFlag = false;
     row = breakRow;
+  } else if (breakFlag && jumpFlag && song->breakLeavesLoop) {
+    // FT2's files: the break or jump goes first, and the loop's row stays
+    // the start of the pattern after the next.
+    breakFlag = false;
+    nextBreakRow = loopJumpRow;
   } else if (breakFlag) {
-    // A loop repeat wins over a break or jump on the same row; they act on
-    // the loop's last pass.
+    // Elsewhere a loop repeat wins over a break or jump on the same row;
+    // they act on the loop's last pass.
     breakFlag = jumpFlag = false;
     jumpOrder = -1;
     row = loopJumpRow;
@@ -309,7 +313,7 @@ void Player::AdvancePosition() {
   if (jumpFlag || row >= song->patterns[song->orders[order]].rows) {
     order = jumpFlag && jumpOrder >= 0 ? jumpOrder : order + 1;
     row = breakRow;
-    breakRow = 0;
+    breakRow = nextBreakRow;
     jumpFlag = false;
     jumpOrder = -1;
     if (order >= song->songLength) order = song->restart;
@@ -479,8 +483,6 @@ bool Player::TriggerNote(Channel& c, int note, bool) {
   c.smp = s;
   c.note = note;
   if (!song->modFormat) c.keyOn = true;
-  if (c.panFromNote) c.panning = s->panning;
-  c.panFromNote = false;
   c.realNote = rn;
   c.finetune = s->finetune;
   if (c.cell.effect == 0xE && (c.cell.param >> 4) == 5) {
@@ -499,7 +501,7 @@ bool Player::TriggerNote(Channel& c, int note, bool) {
     // ProTracker applies an offset next to a note twice: before the note
     // starts and again after, for the notes that follow.
     if (c.cell.effect == 9) ProTrackerOffset(c, *s);
-    offset = c.ptCut ? s->length : c.ptStart;
+    offset = c.ptCut ? s->FirstPassLength() : c.ptStart;
     if (c.cell.effect == 9) ProTrackerOffset(c, *s);
   }
   c.startOffset = offset;
@@ -514,11 +516,10 @@ void Player::ResetInstrument(Channel& c, bool envelopes, const Sample* from) {
   const Sample* smp = from ? from : c.smp;
   if (!smp && !song->modFormat) {
     // Nothing played yet: FT2 takes the numbered instrument's sample for
-    // the last note, so a later note without a number keeps these settings.
-    // Its panning is the note's to set, though (the reference does so).
+    // the last note, so a later note without a number keeps these settings,
+    // the panning too.
     const Instrument* ins = InstrumentAt(c.instrument);
     if (ins && ins->samples) smp = &ins->sample[ins->sampleMap[std::max(c.note, 1) - 1]];
-    c.panFromNote = smp != nullptr;
   }
   if (!smp) return;
   c.volume = smp->volume;
@@ -563,7 +564,8 @@ void Player::KeyOff(Channel& c) {
 void Player::ProTrackerOffset(Channel& c, const Sample& s) {
   const uint32_t off = uint32_t(c.offsetMem) * 256;
   if (c.ptCut || off == 0) return;
-  if (off >= s.length - std::min(c.ptStart, s.length)) c.ptCut = true;
+  const uint32_t len = s.FirstPassLength();
+  if (off >= len - std::min(c.ptStart, len)) c.ptCut = true;
   else c.ptStart += off;
 }
 
@@ -631,7 +633,9 @@ int AutoVibWave(int type, int pos) {
 void Player::UpdateEnvelopes(Channel& c) {
   if (!c.ins) { c.volEnv.value = 64; c.panEnv.value = 32; return; }
   EnvelopeTick(c.ins->volEnv, c.volEnv, c.keyOn, 64, false);
+  const int pan = c.panEnv.value;
   EnvelopeTick(c.ins->panEnv, c.panEnv, c.keyOn, 32, true);
+  if (c.panEnv.value != pan) c.tickRamp = true;
   if (c.fading) {
     c.fadeout -= c.fadeoutSpeed;
     if (c.fadeout < 0) c.fadeout = 0;
@@ -647,6 +651,8 @@ void Player::UpdateEnvelopes(Channel& c) {
 }
 
 void Player::UpdateVoice(Channel& c) {
+  const bool slid = c.slid;
+  c.slid = false;
   const bool started = c.retriggerNow;
   if (c.retriggerNow) {
     c.retriggerNow = false;
@@ -663,18 +669,26 @@ void Player::UpdateVoice(Channel& c) {
   if (!c.voice.active) return;
   if (!c.smp || c.smp->length == 0) { c.voice.FadeOut(); return; }  // cut by an empty sample or instrument
   c.voice.SetFrequency(PeriodToFrequency(c.outPeriod), rate);
-  float v = 0;
+  float v = 0, rest = 0;
   if (!c.muted && !(song->modFormat && c.outPeriod <= 0)) {  // a MOD voice without a period is silent
-    int vol = std::clamp(c.outVolume, 0, 64);
-    v = float(vol) / 64.0f * float(c.volEnv.value) / 64.0f * float(c.fadeout) / 32768.0f * float(globalVolume) / 64.0f * gain;
+    rest = float(c.volEnv.value) / 64.0f * float(c.fadeout) / 32768.0f * float(globalVolume) / 64.0f * gain;
+    v = float(std::clamp(c.outVolume, 0, 64)) / 64.0f * rest;
+    rest *= float(std::clamp(c.volume, 0, 64));
   }
   int pan = std::clamp(c.outPan, 0, 255);
   if (c.ins && c.ins->panEnv.on) pan = pan + (c.panEnv.value - 32) * (128 - std::abs(pan - 128)) / 32;
   float l, r;
   PanGains(pan, song->squareRootPan, l, r);
-  // A note's attack is not spread; later changes are, where FT2's own ramp
-  // is part of the sound.
-  if (song->volumeRamps && !started) c.voice.SetGains(v * l, v * r, true, rate / 200, true);
+  // FT2's own ramps are part of how its files sound: a slide, or a change
+  // that comes only from the tremolo or the panning envelope, is spread
+  // over its tick; any other change (a note's attack too) over 5 ms in
+  // format 1.04, at once in the older formats.
+  const bool slow = !started && (slid || (c.tickRamp && rest == c.rampVolume && c.outPan == c.rampPan));
+  c.tickRamp = false;
+  c.rampVolume = rest;
+  c.rampPan = c.outPan;
+  if (song->volumeRamps && slow) c.voice.SetGains(v * l, v * r, true, int(tickFrames >> 32), true);
+  else if (song->volumeRamps && song->quickRamps) c.voice.SetGains(v * l, v * r, true, rate / 200, true);
   else c.voice.SetGains(v * l, v * r, mix.ramp);
 }
 

@@ -35,12 +35,19 @@ struct Channel {
   // The fade-out runs from a key-off until the instrument restarts; a note
   // alone presses the key again (envelope sustains hold) but fades on.
   bool fading = false;
-  bool panFromNote = false;     // a number came before any note: the first note sets the panning
   int fadeout = 32768;
   int fadeoutSpeed = 0;
   EnvState volEnv, panEnv;
   int autoVibPos = 0, autoVibAmp = 0, autoVibSweep = 0;
   bool muted = false;           // tremor off phase
+  // FT2 spreads a slide, and a change that comes only from the tremolo or
+  // the panning envelope, over the whole tick. slid and tickRamp mark the
+  // tick's slide and tremolo or envelope step; rampVolume and rampPan are
+  // the rest of the last tick's volume and panning, to tell what else moved.
+  bool slid = false;
+  bool tickRamp = false;
+  float rampVolume = 0;
+  int rampPan = 0;
   // Effect memories.
   uint8_t portaUp = 0, portaDown = 0, finePortaUp = 0, finePortaDown = 0;
   uint8_t xfinePortaUp = 0, xfinePortaDown = 0;
@@ -99,6 +106,7 @@ public:
   bool jumpFlag = false;         // Bxx/Dxx: go to jumpOrder (or the next order) at breakRow
   int jumpOrder = -1;
   bool rowLoopSeen = false;      // an E6x has acted on this row
+  bool rowBreakSeen = false;     // a Dxx has acted on this row
   int64_t tickFrames = 0;        // frames per tick, 32.32
   int64_t frameAcc = 0;          // frames left in the current tick, 32.32
   Channel ch[kMaxChannels];

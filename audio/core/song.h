@@ -49,6 +49,11 @@ struct Sample {
   int8_t finetune = 0;     // -128..127, 1/128 semitone
   uint8_t panning = 128;
   int8_t relativeNote = 0;
+  // ProTracker plays a sample whose loop starts at frame 0 once through to
+  // its end before the loop takes over: that end, past length (0 none).
+  uint32_t firstPassEnd = 0;
+
+  uint32_t FirstPassLength() const { return firstPassEnd > length ? firstPassEnd : length; }
 };
 
 struct EnvelopePoint { uint16_t x = 0; uint16_t y = 0; };
@@ -76,11 +81,18 @@ struct Song {
   // Saved by OpenMPT before 1.22.07.19: the reference plays such files
   // without some of FT2's quirks (see the player for which).
   bool oldOpenMpt = false;
-  // Saved by FT2 itself: the reference spreads each volume change of a
-  // sounding note over 5 ms, as FT2's mixer does.
+  // Saved by FT2 itself: the reference ramps the volume as FT2's mixer
+  // does, a slide over its tick; in format 1.04 any other change over 5 ms
+  // (quickRamps), in older formats at once.
   bool volumeRamps = false;
+  bool quickRamps = false;
   bool squareRootPan = false;     // FT2's pan law (files from FT2 and trackers that follow it)
   bool keepLoopBreakRow = false;  // FT2's pattern loop leaves its row as the next pattern's start
+  bool oneLoopAtATime = false;    // ModPlug Tracker: an E6x loop does not start while another channel's counts
+  // FT2's files as the reference plays them: a break or jump on a loop's
+  // row leaves the pattern at once, to the loop's row where a Dxx came
+  // before the E6x (others: the loop repeats first).
+  bool breakLeavesLoop = false;
   bool vblankTiming = false;      // a MOD's Fxx of 0x20 and up sets the speed too (no tempo)
   bool proTracker = false;        // a 4-channel M.K. module: ProTracker's own timing quirks apply
   bool songLoop = false;          // Digital Tracker: one E6x loop for the song, the first E6x of a row counts

@@ -43,6 +43,8 @@ struct Xm {
   int channels = 4, tempo = 6, bpm = 125, restart = 0;
   int version = 0x0104;  // 0x0102 and 0x0103: headers first, patterns, then all sample data
   bool linear = true;
+  std::string tracker;    // space-padded to 20
+  char namePad = ' ';     // after the name "test" (FT2 pads with spaces, ModPlug with zeros)
   std::vector<int> orders = {0};
   std::vector<Pat> pats;
   std::vector<Ins> ins;
@@ -62,9 +64,9 @@ struct Xm {
     std::vector<uint8_t> v;
     v.reserve(4096);
     for (char ch : std::string("Extended Module: ")) v.push_back(uint8_t(ch));
-    for (int i = 0; i < 20; i++) v.push_back(i < 4 ? "test"[i] : ' ');
+    for (int i = 0; i < 20; i++) v.push_back(uint8_t(i < 4 ? "test"[i] : namePad));
     v.push_back(0x1A);
-    for (int i = 0; i < 20; i++) v.push_back(' ');
+    for (size_t i = 0; i < 20; i++) v.push_back(uint8_t(i < tracker.size() ? tracker[i] : ' '));
     P16(v, unsigned(version));
     P32(v, 276);
     P16(v, unsigned(orders.size())); P16(v, unsigned(restart)); P16(v, unsigned(channels));

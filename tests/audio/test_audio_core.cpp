@@ -427,6 +427,54 @@ TEST(Effects, ProTrackerSampleSwapAndOffsets) {
   EXPECT_EQ(f.C().startOffset, 0u);  // an instrument number resets the start
 }
 
+// ProTracker: a note delayed past its row changes no pitch until the next
+// row's first tick (the voice goes on), unless that row brings a note of
+// its own; and a loop from frame 0 starts after one pass through the whole
+// sample.
+TEST(Effects, ProTrackerDelayPastTheRowAndFirstLoopPass) {
+  modgen::Mod m;
+  m.smp.resize(1);
+  m.smp[0].pcm.assign(256, 40);
+  m.smp[0].loopLen = 128;
+  auto& p = m.AddPattern();
+  p[0 * 4] = {37, 1, 0, 0, 0};
+  p[0 * 4 + 1] = {0, 0, 0, 0xF, 2};
+  p[1 * 4] = {49, 1, 0, 0xE, 0xD3};
+  p[2 * 4] = {44, 1, 0, 0xE, 0xD3};  // a delayed note of its own: still the old pitch
+  Fixture f;
+  ASSERT_TRUE(f.Load(m.Build()));
+  f.Start();
+  f.Ticks(1);
+  const int first = f.C().outPeriod;
+  f.Ticks(4);
+  EXPECT_EQ(f.C().outPeriod, first);
+  f.Ticks(1);
+  EXPECT_EQ(f.C().outPeriod, first);
+  f.Ticks(1);
+  EXPECT_NE(f.C().outPeriod, first);
+  EXPECT_EQ(f.C().outPeriod, f.C().period);  // row 2's note, on row 3's first tick
+  EXPECT_EQ(f.player.count.notes, 1u);
+
+  const zqa::Sample& s = f.song.instruments[0].sample[0];
+  EXPECT_EQ(s.length, 128u);
+  EXPECT_EQ(s.firstPassEnd, 256u);
+  zqa::Voice v;
+  v.Start(s, 0);
+  v.SetFrequency(zqa::kOutputRate, zqa::kOutputRate);  // a frame a frame
+  std::vector<float> out(2 * 200, 0.0f);
+  zqa::MixOptions plain;
+  plain.interpolate = false;
+  v.Mix(out.data(), 200, plain);
+  EXPECT_EQ(v.pos >> 32, 200);
+  v.Mix(out.data(), 100, plain);
+  EXPECT_EQ(v.pos >> 32, 44);  // 300 - 256, in the loop from here on
+  v.Mix(out.data(), 100, plain);
+  EXPECT_EQ(v.pos >> 32, 16);  // 144 - 128
+  m.tag = "4CHN";  // other trackers loop at once
+  ASSERT_TRUE(f.Load(m.Build()));
+  EXPECT_EQ(f.song.instruments[0].sample[0].firstPassEnd, 0u);
+}
+
 TEST(Effects, ArpeggioVibratoTremoloTremor) {
   auto x = OneChannel();
   x.At(0, 0, 0) = {49, 1, 0, 0, 0x47};
@@ -516,6 +564,17 @@ TEST(Effects, RetriggerDelayOffsetPanningKeyOff) {
   f.Ticks(1);
   EXPECT_FALSE(f.C().keyOn);
   EXPECT_EQ(f.C().volume, 0);  // no volume envelope: key off silences
+
+  // A number alone before any note, with a panning: the first note, without
+  // a number, keeps that panning.
+  auto y = OneChannel(4);
+  y.At(0, 0, 0) = {0, 1, 0xCF, 0, 0};
+  y.At(0, 1, 0) = {61, 0, 0, 0, 0};
+  ASSERT_TRUE(f.Load(y.Build()));
+  f.Start();
+  f.Ticks(7);
+  EXPECT_TRUE(f.C().voice.active);
+  EXPECT_EQ(f.C().panning, 0xF0);
 }
 
 // FT2 rules also held against the reference player, here without it: ticks
@@ -699,6 +758,42 @@ TEST(Structure, JumpBreakOrderLoopBreakRowAndEndlessLoops) {
   Fixture f;
   ASSERT_TRUE(f.Load(x.Build()));
   EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 200, 104, 105, 104, 105, 204, 205}));
+  // ModPlug Tracker's XMs (signed as FT2's, told by the name's zero padding
+  // or its blocks after the samples) start the next pattern at row 0.
+  x.tracker = "FastTracker v2.00";
+  x.namePad = 0;
+  ASSERT_TRUE(f.Load(x.Build()));
+  EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 200, 104, 105, 104, 105}));
+  x.namePad = ' ';
+  std::vector<uint8_t> withText = x.Build();
+  for (char c : std::string("text\0\0\0\0", 8)) withText.push_back(uint8_t(c));
+  ASSERT_TRUE(f.Load(withText));
+  EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 200, 104, 105, 104, 105}));
+  // FT2's own files: a break on a loop's row leaves at once, to the loop's
+  // row when the break comes first in the row, and the loop's row starts
+  // the pattern after the next too.
+  modgen::Xm ft = x;
+  ft.namePad = ' ';
+  ft.orders = {0, 1};
+  ft.pats.clear();
+  ft.AddPattern(4);
+  ft.AddPattern(4);
+  ft.At(0, 1, 1) = {0, 0, 0, 0xE, 0x60};
+  ft.At(0, 2, 0) = {0, 0, 0, 0xD, 0x00};
+  ft.At(0, 2, 1) = {0, 0, 0, 0xE, 0x62};
+  ASSERT_TRUE(f.Load(ft.Build()));
+  EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 1, 2, 101, 102, 103, 1, 2, 101, 102, 103, 1, 2, 100, 101, 102, 103}));
+  // And a loop does not start while another channel's loop counts: E61
+  // and E62 on one row repeat it 1 + 2 times, one after the other.
+  modgen::Xm mp = x;
+  mp.namePad = 0;
+  mp.orders = {0};
+  mp.pats.clear();
+  mp.AddPattern(3);
+  mp.At(0, 1, 0) = {0, 0, 0, 0xE, 0x61};
+  mp.At(0, 1, 1) = {0, 0, 0, 0xE, 0x62};
+  ASSERT_TRUE(f.Load(mp.Build()));
+  EXPECT_EQ(RowsPlayed(f), (std::vector<int>{0, 1, 0, 1, 0, 1, 0, 1, 2}));
 
   // An endless loop (E61 restarting itself) ends the song where it comes round.
   modgen::Xm e;
@@ -780,6 +875,31 @@ TEST(Mixer, PingPongForwardAndRamping) {
   EXPECT_FALSE(v.active);
 }
 
+// FT2's own volume ramps, part of how its files sound whatever the mix
+// options: a slide spread over its tick, any other change over 5 ms, or at
+// once in files of the older formats.
+TEST(Mixer, Ft2RampsSlidesOverTheTick) {
+  for (int version : {0x0104, 0x0102}) {
+    auto x = OneChannel(4);
+    x.version = version;
+    x.tracker = "FastTracker v2.00";
+    x.At(0, 0, 0) = {49, 1, 0, 0, 0};
+    x.At(0, 1, 0) = {0, 0, 0, 0xA, 0x0F};
+    x.At(0, 2, 0) = {0, 0, 0, 0xC, 0x10};
+    Fixture f;
+    ASSERT_TRUE(f.Load(x.Build()));
+    f.player.mix.ramp = false;
+    f.Start();
+    const int quick = version == 0x0104 ? zqa::kOutputRate / 200 : 0;
+    f.Ticks(1);
+    EXPECT_EQ(f.C().voice.rampLeft, quick);  // the attack
+    f.Ticks(7);
+    EXPECT_EQ(f.C().voice.rampLeft, int(f.player.tickFrames >> 32));  // A0F on row 1's second tick
+    f.Ticks(5);
+    EXPECT_EQ(f.C().voice.rampLeft, quick);  // C10
+  }
+}
+
 TEST(Mixer, NoteChangesDoNotClick) {
   // Square wave notes changing every row: with ramping, the output never
   // jumps by more than the waveform itself does between frames.
@@ -800,4 +920,36 @@ TEST(Mixer, NoteChangesDoNotClick) {
   float smooth = maxJump(true), rough = maxJump(false);
   EXPECT_LT(smooth, 0.05f);
   EXPECT_GT(rough, smooth * 3);
+}
+
+TEST(Mixer, Ft2FilesSpreadTremoloOverTheTickAndSetsOverFiveMs) {
+  // A file saved by FT2 plays with FT2's own ramps even with ramping off:
+  // a tremolo step spreads over the whole tick, a set volume over 5 ms.
+  auto x = OneChannel(4);
+  modgen::Smp dc;
+  dc.pcm.assign(64, 16000);
+  dc.loopType = 1;
+  dc.loopLen = 64;
+  dc.volume = 32;
+  x.ins[0] = modgen::OneSample(dc);
+  x.At(0, 0, 0) = {49, 1, 0, 0, 0};
+  x.At(0, 1, 0) = {0, 0, 0, 7, 0x8F};
+  x.At(0, 2, 0) = {0, 0, 0, 0xC, 0x10};
+  std::vector<uint8_t> d = x.Build();
+  std::memcpy(&d[38], "FastTracker v2.00", 17);
+  Fixture f;
+  ASSERT_TRUE(f.Load(d));
+  f.player.mix.ramp = false;
+  f.Start();
+  const int tick = 882, frames = 3 * 6 * tick;
+  std::vector<float> buf(2 * size_t(frames), 0.0f);
+  f.player.Render(buf.data(), frames);
+  auto at = [&](int i) { return buf[2 * size_t(i)]; };
+  const int trem = (6 + 2) * tick;  // the tremolo's second step
+  const float step = at(trem + tick - 1) - at(trem);
+  EXPECT_GT(std::fabs(step), 0.02f);
+  EXPECT_NEAR(at(trem + tick / 2) - at(trem), step / 2, std::fabs(step) * 0.05f);
+  const int set = 12 * tick;  // C10 on the next row
+  EXPECT_GT(std::fabs(at(set - 1) - at(set + 230)), 0.02f);
+  EXPECT_FLOAT_EQ(at(set + 230), at(set + tick - 1));
 }
