@@ -31,6 +31,9 @@ double Player::PeriodToFrequency(int period) const {
 
 namespace {
 
+// The tick an EDx note delay names, -1 for a cell without one.
+int DelayTick(const Cell& cell) { return cell.effect == 0xE && (cell.param >> 4) == 0xD ? cell.param & 15 : -1; }
+
 // ProTracker's periods of its lowest octave (C-1 to B-1) for finetunes 0
 // to 7 and then -8 to -1. Its tables follow no formula (each entry was
 // rounded on its own). Finetuned notes of the octaves above halve these,
@@ -198,10 +201,10 @@ void Player::RunTick() {
     for (int i = 0; i < nch; i++) {
       Channel& c = ch[i];
       // A note delay plays again on every repeat of a delayed row.
-      const bool delayNow = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) == tick;
+      const bool delayNow = DelayTick(c.cell) == tick;
       // FT2 slides the volume column of a delayed cell before its tick too;
       // files of older OpenMPT versions wait for the tick.
-      const bool waiting = song->oldOpenMpt && c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) > tick;
+      const bool waiting = song->oldOpenMpt && DelayTick(c.cell) > tick;
       if (delayNow) {
         // An XM's volume column slides on that tick too, before the note
         // (whose instrument number may then reset the volume).
@@ -245,7 +248,7 @@ void Player::StartRow() {
   for (int i = 0; i < nch; i++) {
     Channel& c = ch[i];
     c.cell = cells[i];
-    const bool delayed = c.cell.effect == 0xE && (c.cell.param >> 4) == 0xD && (c.cell.param & 15) != 0;
+    const bool delayed = DelayTick(c.cell) > 0;
     // ProTracker: a note delayed past its row sounds from the next row's
     // first tick, the voice going on without a restart, unless that row
     // brings a note of its own; a delayed one keeps the old pitch until
